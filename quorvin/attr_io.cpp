@@ -1,0 +1,82 @@
+#include "attr_io.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+int attr_write_u64(int fd, uint64_t v)
+{
+	// Built backwards from the end: no formatting library in the hot path.
+	char buf[24];
+	char *end = buf + sizeof(buf);
+	char *p = end;
+	*--p = '\n';
+	do {
+		*--p = static_cast<char>('0' + v % 10);
+		v /= 10;
+	} while (v != 0);
+
+	const size_t len = static_cast<size_t>(end - p);
+	const ssize_t n = pwrite(fd, p, len, 0);
+	if (n < 0)
+		return -1;
+	if (static_cast<size_t>(n) != len) {
+		errno = EIO;
+		return -1;
+	}
+	return 0;
+}
+
+int attr_read_line(int fd, char *buf, size_t size)
+{
+	const ssize_t n = pread(fd, buf, size - 1, 0);
+	if (n < 0)
+		return -1;
+	buf[n] = '\0';
+	char *nl = strchr(buf, '\n');
+	if (nl != nullptr)
+		*nl = '\0';
+	return 0;
+}
+
+int attr_read_u64(int fd, uint64_t *v)
+{
+	char buf[32];
+	if (attr_read_line(fd, buf, sizeof(buf)) < 0)
+		return -1;
+
+	uint64_t value = 0;
+	const char *p = buf;
+	for (; *p >= '0' && *p <= '9'; ++p) {
+		const uint64_t digit = static_cast<uint64_t>(*p - '0');
+		if (value > (UINT64_MAX - digit) / 10) {
+			errno = ERANGE;
+			return -1;
+		}
+		value = value * 10 + digit;
+	}
+	if (p == buf || *p != '\0') {
+		errno = EINVAL;
+		return -1;
+	}
+	*v = value;
+	return 0;
+}
+
+int attr_read_u64_at(int dirfd, const char *name, uint64_t *v)
+{
+	const int fd = openat(dirfd, name, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return -1;
+	const int ret = attr_read_u64(fd, v);
+	close_keep_errno(fd);
+	return ret;
+}
+
+void close_keep_errno(int fd)
+{
+	const int saved = errno;
+	close(fd);
+	errno = saved;
+}

@@ -1,0 +1,26 @@
+// Reading and writing the one-line attribute files of the PWM class folder.
+#ifndef QUORVIN_ATTR_IO_H
+#define QUORVIN_ATTR_IO_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Writes v as decimal text and a newline at offset 0, as `echo` would, in one
+// pwrite. 0, or -1 with errno (the kernel's answer to a refused value).
+int attr_write_u64(int fd, uint64_t v);
+
+// Reads the attribute's first line into buf (NUL-terminated, newline
+// dropped). 0, or -1 with errno.
+int attr_read_line(int fd, char *buf, size_t size);
+
+// Reads a decimal attribute. 0, or -1 with errno (EINVAL for text that is
+// not a decimal number that fits in 64 bits).
+int attr_read_u64(int fd, uint64_t *v);
+
+// Opens name below dirfd, reads it as a decimal and closes it again.
+int attr_read_u64_at(int dirfd, const char *name, uint64_t *v);
+
+// close() that leaves errno as it was, for cleanup on a failure path.
+void close_keep_errno(int fd);
+
+#endif

@@ -1,0 +1,250 @@
+// One channel through sysfs: the attribute files, kept open, and the state
+// the kernel last accepted, so that each waveform writes only what changes.
+#include "sysfs_pwm.h"
+
+#include <quorvin.h>
+
+#include "attr_io.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+enum attr { ATTR_PERIOD, ATTR_DUTY, ATTR_ENABLE, ATTR_POLARITY, ATTR_COUNT };
+
+const char *const attr_names[ATTR_COUNT] = { "period", "duty_cycle", "enable", "polarity" };
+
+// How long a freshly exported channel may take to appear with usable
+// permissions (udev may still be changing them), and how often to look.
+constexpr long export_wait_ns = 1000L * 1000 * 1000;
+constexpr long export_poll_ns = 5L * 1000 * 1000;
+
+} // namespace
+
+struct pwm {
+	int fd[ATTR_COUNT];
+	// The channel's state as the kernel last accepted it; valid only while
+	// known is set. A refused write clears known, so the next waveform
+	// starts by reading the state again instead of trusting a guess.
+	bool known;
+	uint64_t period;
+	uint64_t duty;
+	bool enabled;
+	bool inversed;
+};
+
+static int read_state(struct pwm *pwm)
+{
+	char polarity[16];
+	uint64_t enable = 0;
+	if (attr_read_u64(pwm->fd[ATTR_PERIOD], &pwm->period) < 0 ||
+	    attr_read_u64(pwm->fd[ATTR_DUTY], &pwm->duty) < 0 ||
+	    attr_read_u64(pwm->fd[ATTR_ENABLE], &enable) < 0 ||
+	    attr_read_line(pwm->fd[ATTR_POLARITY], polarity, sizeof(polarity)) < 0)
+		return -1;
+	pwm->enabled = enable != 0;
+	pwm->inversed = strcmp(polarity, "inversed") == 0;
+	pwm->known = true;
+	return 0;
+}
+
+static int write_u64(struct pwm *pwm, enum attr which, uint64_t v)
+{
+	if (attr_write_u64(pwm->fd[which], v) < 0) {
+		pwm->known = false;
+		return -1;
+	}
+	return 0;
+}
+
+static int set_period(struct pwm *pwm, uint64_t period)
+{
+	if (pwm->period == period)
+		return 0;
+	if (write_u64(pwm, ATTR_PERIOD, period) < 0)
+		return -1;
+	pwm->period = period;
+	return 0;
+}
+
+static int set_duty(struct pwm *pwm, uint64_t duty)
+{
+	if (pwm->duty == duty)
+		return 0;
+	if (write_u64(pwm, ATTR_DUTY, duty) < 0)
+		return -1;
+	pwm->duty = duty;
+	return 0;
+}
+
+static int set_enabled(struct pwm *pwm, bool enabled)
+{
+	if (pwm->enabled == enabled)
+		return 0;
+	if (write_u64(pwm, ATTR_ENABLE, enabled ? 1 : 0) < 0)
+		return -1;
+	pwm->enabled = enabled;
+	return 0;
+}
+
+static int set_inversed(struct pwm *pwm, bool inversed)
+{
+	if (pwm->inversed == inversed)
+		return 0;
+	const char *text = inversed ? "inversed\n" : "normal\n";
+	const size_t len = strlen(text);
+	const ssize_t n = pwrite(pwm->fd[ATTR_POLARITY], text, len, 0);
+	if (n < 0 || static_cast<size_t>(n) != len) {
+		if (n >= 0)
+			errno = EIO;
+		pwm->known = false;
+		return -1;
+	}
+	pwm->inversed = inversed;
+	return 0;
+}
+
+extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+{
+	if (pwm == nullptr || wf == nullptr) {
+		errno = EINVAL;
+		return -1;
+	}
+	if (!pwm->known && read_state(pwm) < 0)
+		return -1;
+
+	const uint64_t period = wf->period_length_ns;
+	if (period == 0)
+		return set_enabled(pwm, false);
+
+	if (wf->duty_length_ns > period) {
+		errno = EINVAL;
+		return -1;
+	}
+
+	// sysfs knows only duty and polarity. An active part that ends exactly
+	// at the period's end is the inverse of one that starts at its start.
+	uint64_t duty = wf->duty_length_ns;
+	bool inversed = false;
+	if (wf->duty_offset_ns != 0) {
+		if (wf->duty_offset_ns != period - wf->duty_length_ns) {
+			errno = EOPNOTSUPP;
+			return -1;
+		}
+		duty = wf->duty_offset_ns;
+		inversed = true;
+	}
+
+	// Many drivers refuse a polarity change on a running output.
+	if (pwm->inversed != inversed && set_enabled(pwm, false) < 0)
+		return -1;
+
+	// The kernel refuses any state with the duty above the period: when
+	// the period shrinks below the present duty, the duty goes first.
+	if (period >= pwm->duty) {
+		if (set_period(pwm, period) < 0 || set_duty(pwm, duty) < 0)
+			return -1;
+	} else {
+		if (set_duty(pwm, duty) < 0 || set_period(pwm, period) < 0)
+			return -1;
+	}
+
+	if (set_inversed(pwm, inversed) < 0 || set_enabled(pwm, true) < 0)
+		return -1;
+	return 0;
+}
+
+static int export_channel(int chip_dirfd, unsigned int channel)
+{
+	const int fd = openat(chip_dirfd, "export", O_WRONLY | O_CLOEXEC);
+	if (fd < 0)
+		return -1;
+	char text[16];
+	const int len = snprintf(text, sizeof(text), "%u\n", channel);
+	const ssize_t n = write(fd, text, static_cast<size_t>(len));
+	close_keep_errno(fd);
+	// EBUSY: someone else exported it meanwhile, which is as good.
+	if (n < 0 && errno != EBUSY)
+		return -1;
+	return 0;
+}
+
+static long long now_ns(void)
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// Opens one attribute of the channel for reading and writing, waiting while
+// it is missing or not yet writable after an export.
+static int open_attr_waiting(int chip_dirfd, const char *path, long long deadline)
+{
+	for (;;) {
+		const int fd = openat(chip_dirfd, path, O_RDWR | O_CLOEXEC);
+		if (fd >= 0)
+			return fd;
+		if (errno != ENOENT && errno != EACCES && errno != EPERM)
+			return -1;
+		if (now_ns() >= deadline) {
+			errno = ETIMEDOUT;
+			return -1;
+		}
+		const struct timespec pause = { 0, export_poll_ns };
+		nanosleep(&pause, nullptr);
+	}
+}
+
+struct pwm *sysfs_pwm_take(int chip_dirfd, unsigned int channel)
+{
+	char dir[16];
+	snprintf(dir, sizeof(dir), "pwm%u", channel);
+
+	struct stat st;
+	if (fstatat(chip_dirfd, dir, &st, 0) < 0) {
+		if (errno != ENOENT || export_channel(chip_dirfd, channel) < 0)
+			return nullptr;
+	}
+
+	auto *pwm = static_cast<struct pwm *>(malloc(sizeof(struct pwm)));
+	if (pwm == nullptr)
+		return nullptr;
+	*pwm = {};
+	for (int &fd : pwm->fd)
+		fd = -1;
+
+	const long long deadline = now_ns() + export_wait_ns;
+	for (int i = 0; i < ATTR_COUNT; ++i) {
+		char path[32];
+		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
+		pwm->fd[i] = open_attr_waiting(chip_dirfd, path, deadline);
+		if (pwm->fd[i] < 0) {
+			sysfs_pwm_release(pwm);
+			return nullptr;
+		}
+	}
+
+	if (read_state(pwm) < 0) {
+		sysfs_pwm_release(pwm);
+		return nullptr;
+	}
+	return pwm;
+}
+
+void sysfs_pwm_release(struct pwm *pwm)
+{
+	const int saved = errno;
+	for (int fd : pwm->fd) {
+		if (fd >= 0)
+			close(fd);
+	}
+	free(pwm);
+	errno = saved;
+}
