@@ -1,0 +1,71 @@
+#include "run_tool.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+std::string read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream s;
+	s << in.rdbuf();
+	return s.str();
+}
+
+std::string make_temp_dir()
+{
+	const char *tmp = getenv("TMPDIR");
+	std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/pwm-sweep-test.XXXXXX";
+	if (mkdtemp(templ.data()) == nullptr)
+		throw std::runtime_error("mkdtemp failed");
+	return templ;
+}
+
+void remove_tree(const std::string &dir)
+{
+	std::filesystem::remove_all(dir);
+}
+
+tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+	const std::string dir = make_temp_dir();
+	const std::string out = dir + "/out", err = dir + "/err";
+
+	// Named as a user would call it, which getopt's messages repeat.
+	std::vector<char *> argv{ const_cast<char *>("pwm-sweep") };
+	for (const auto &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	std::vector<char *> envp;
+	for (const auto &e : env)
+		envp.push_back(const_cast<char *>(e.c_str()));
+	envp.push_back(nullptr);
+
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+	posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+	pid_t pid = 0;
+	const int rc = posix_spawn(&pid, PWM_SWEEP_PATH, &actions, nullptr, argv.data(), envp.data());
+	posix_spawn_file_actions_destroy(&actions);
+	if (rc != 0)
+		throw std::runtime_error("cannot start " PWM_SWEEP_PATH);
+
+	int wstatus = 0;
+	waitpid(pid, &wstatus, 0);
+	tool_run run;
+	run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+	run.out = read_file(out);
+	run.err = read_file(err);
+	remove_tree(dir);
+	return run;
+}

@@ -1,0 +1,102 @@
+// A stand-in for libquorvin, with the same soname and symbol version, that
+// drives no hardware: it logs each call with its arguments, one line each,
+// to the file named by QUORVIN_STAND_IN_LOG, and misbehaves on request:
+//   QUORVIN_STAND_IN_FAIL=CALL:N:ERRNO   the Nth call of CALL (open, get or
+//                                        set) fails with that errno
+//   QUORVIN_STAND_IN_RESULT=R            successful sets return R where
+//                                        R >= 0, failing ones where R < 0
+//   QUORVIN_STAND_IN_DUTY=N:D            the Nth set leaves duty D in the
+//                                        caller's record
+#include <quorvin.h>
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+struct pwm_chip {
+	int unused;
+};
+struct pwm {
+	int unused;
+};
+
+namespace {
+
+pwm_chip the_chip;
+pwm the_pwm;
+FILE *log_file;
+unsigned long calls_open, calls_get, calls_set;
+
+void log_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+void log_line(const char *fmt, ...)
+{
+	if (log_file == nullptr) {
+		const char *path = getenv("QUORVIN_STAND_IN_LOG");
+		if (path == nullptr || (log_file = fopen(path, "a")) == nullptr)
+			return;
+	}
+	va_list ap;
+	va_start(ap, fmt);
+	vfprintf(log_file, fmt, ap);
+	va_end(ap);
+	fputc('\n', log_file);
+}
+
+// True, with errno set, when QUORVIN_STAND_IN_FAIL names this call.
+bool should_fail(const char *call, unsigned long nth)
+{
+	const char *spec = getenv("QUORVIN_STAND_IN_FAIL");
+	char name[16];
+	unsigned long n = 0;
+	int err = 0;
+	if (spec == nullptr || sscanf(spec, "%15[a-z]:%lu:%d", name, &n, &err) != 3)
+		return false;
+	if (strcmp(name, call) != 0 || n != nth)
+		return false;
+	errno = err;
+	return true;
+}
+
+} // namespace
+
+extern "C" struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
+{
+	log_line("open %u", chip);
+	return should_fail("open", ++calls_open) ? nullptr : &the_chip;
+}
+
+extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
+{
+	log_line("get%s %u", chip == &the_chip ? "" : " bad-chip", channel);
+	return should_fail("get", ++calls_get) ? nullptr : &the_pwm;
+}
+
+extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+{
+	log_line("set%s %llu %llu %llu", pwm == &the_pwm ? "" : " bad-pwm",
+		 static_cast<unsigned long long>(wf->period_length_ns),
+		 static_cast<unsigned long long>(wf->duty_length_ns),
+		 static_cast<unsigned long long>(wf->duty_offset_ns));
+	const char *result = getenv("QUORVIN_STAND_IN_RESULT");
+	const int value = result != nullptr ? atoi(result) : 0;
+	const unsigned long nth = ++calls_set;
+	if (should_fail("set", nth))
+		return value < 0 ? value : -1;
+
+	unsigned long n = 0;
+	unsigned long long duty = 0;
+	const char *rewrite = getenv("QUORVIN_STAND_IN_DUTY");
+	if (rewrite != nullptr && sscanf(rewrite, "%lu:%llu", &n, &duty) == 2 && n == nth)
+		wf->duty_length_ns = duty;
+	return value < 0 ? 0 : value;
+}
+
+extern "C" void pwm_chip_close(struct pwm_chip *chip)
+{
+	log_line("close%s", chip == &the_chip ? "" : " bad-chip");
+	if (log_file != nullptr)
+		fflush(log_file);
+}
