@@ -1,0 +1,353 @@
+// libquorvin's sysfs path on a made-up PWM class folder of plain files.
+#include "run_tool.h"
+
+#include <quorvin.h>
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct channel_state {
+	uint64_t period;
+	uint64_t duty;
+	int enable;
+	bool inversed;
+};
+
+bool operator==(const channel_state &a, const channel_state &b)
+{
+	return a.period == b.period && a.duty == b.duty && a.enable == b.enable && a.inversed == b.inversed;
+}
+
+void PrintTo(const channel_state &s, std::ostream *os)
+{
+	*os << "{period " << s.period << ", duty " << s.duty << ", enable " << s.enable << ", "
+	    << (s.inversed ? "inversed" : "normal") << "}";
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+	std::ofstream(path, std::ios::trunc) << text;
+}
+
+// The value of an attribute is its first line, as the library reads it.
+std::string first_line(const std::string &path)
+{
+	const std::string text = read_file(path);
+	return text.substr(0, text.find('\n'));
+}
+
+class SysfsTest : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		root_ = make_temp_dir();
+		chip_ = root_ + "/pwmchip0";
+		fs::create_directory(chip_);
+		write_file(chip_ + "/npwm", "4\n");
+		write_file(chip_ + "/export", "");
+		write_file(chip_ + "/unexport", "");
+		setenv("QUORVIN_SYSFS_DIR", root_.c_str(), 1);
+	}
+
+	void TearDown() override
+	{
+		unsetenv("QUORVIN_SYSFS_DIR");
+		remove_tree(root_);
+	}
+
+	std::string channel_dir(unsigned int channel) const
+	{
+		return chip_ + "/pwm" + std::to_string(channel);
+	}
+
+	void lay_out_channel(unsigned int channel, const channel_state &s) const
+	{
+		const std::string dir = channel_dir(channel);
+		fs::create_directory(dir);
+		write_file(dir + "/period", std::to_string(s.period) + "\n");
+		write_file(dir + "/duty_cycle", std::to_string(s.duty) + "\n");
+		write_file(dir + "/enable", std::to_string(s.enable) + "\n");
+		write_file(dir + "/polarity", s.inversed ? "inversed\n" : "normal\n");
+	}
+
+	channel_state read_channel(unsigned int channel) const
+	{
+		const std::string dir = channel_dir(channel);
+		return { std::stoull(first_line(dir + "/period")), std::stoull(first_line(dir + "/duty_cycle")),
+			 std::stoi(first_line(dir + "/enable")), first_line(dir + "/polarity") == "inversed" };
+	}
+
+	std::string root_;
+	std::string chip_;
+};
+
+// The attribute files written below a folder, in the order of the writes.
+class write_recorder {
+public:
+	explicit write_recorder(const std::string &dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+	{
+		inotify_add_watch(fd_, dir.c_str(), IN_MODIFY);
+	}
+	~write_recorder() { close(fd_); }
+	write_recorder(const write_recorder &) = delete;
+	write_recorder &operator=(const write_recorder &) = delete;
+
+	std::vector<std::string> writes() const
+	{
+		std::vector<std::string> names;
+		alignas(struct inotify_event) char buf[4096];
+		ssize_t n;
+		while ((n = read(fd_, buf, sizeof(buf))) > 0) {
+			for (char *p = buf; p < buf + n;) {
+				const auto *ev = reinterpret_cast<const struct inotify_event *>(p);
+				names.emplace_back(ev->name);
+				p += sizeof(struct inotify_event) + ev->len;
+			}
+		}
+		return names;
+	}
+
+private:
+	int fd_;
+};
+
+TEST_F(SysfsTest, OpenFailures)
+{
+	struct open_case {
+		const char *name;
+		const char *npwm; // nullptr: no npwm file
+		int err;
+	};
+	const open_case cases[] = {
+		{ "npwm missing", nullptr, ENOENT },
+		{ "npwm not a number", "many\n", EINVAL },
+		{ "npwm empty", "", EINVAL },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove(chip_ + "/npwm");
+		if (c.npwm != nullptr)
+			write_file(chip_ + "/npwm", c.npwm);
+		errno = 0;
+		EXPECT_EQ(pwm_chip_open_by_number(0), nullptr);
+		EXPECT_EQ(errno, c.err);
+	}
+
+	errno = 0;
+	EXPECT_EQ(pwm_chip_open_by_number(1), nullptr);
+	EXPECT_EQ(errno, ENOENT) << "a chip that does not exist";
+
+	write_file(root_ + "/pwmchip2", "");
+	errno = 0;
+	EXPECT_EQ(pwm_chip_open_by_number(2), nullptr);
+	EXPECT_EQ(errno, ENOTDIR);
+}
+
+TEST_F(SysfsTest, ChannelBeyondCountIsRefusedWithoutExport)
+{
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	for (unsigned int channel : { 4U, 5U, UINT32_MAX }) {
+		errno = 0;
+		EXPECT_EQ(pwm_chip_get_pwm(chip, channel), nullptr);
+		EXPECT_EQ(errno, EINVAL);
+	}
+	pwm_chip_close(chip);
+	EXPECT_EQ(read_file(chip_ + "/export"), "");
+}
+
+TEST_F(SysfsTest, ChannelExportedLateIsWaitedFor)
+{
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+
+	// Plays the kernel: once the export is written, the channel's folder
+	// appears a little later.
+	std::thread kernel([this] {
+		for (int i = 0; i < 500 && read_file(chip_ + "/export").empty(); ++i)
+			std::this_thread::sleep_for(std::chrono::milliseconds(2));
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		lay_out_channel(3, { 1000000000, 1000000000, 0, false });
+	});
+	pwm *pwm = pwm_chip_get_pwm(chip, 3);
+	kernel.join();
+	ASSERT_NE(pwm, nullptr) << strerror(errno);
+	EXPECT_EQ(read_file(chip_ + "/export"), "3\n");
+
+	EXPECT_EQ(pwm_chip_get_pwm(chip, 3), pwm) << "one handle per channel";
+
+	pwm_waveform wf{ 50000, 20000, 0 };
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	pwm_chip_close(chip);
+	EXPECT_EQ(read_channel(3), (channel_state{ 50000, 20000, 1, false }));
+	EXPECT_EQ(read_file(chip_ + "/unexport"), "") << "closing leaves the channel exported";
+}
+
+TEST_F(SysfsTest, ChannelThatNeverAppearsTimesOut)
+{
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	const auto start = std::chrono::steady_clock::now();
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm(chip, 2), nullptr);
+	EXPECT_EQ(errno, ETIMEDOUT);
+	const auto waited = std::chrono::steady_clock::now() - start;
+	EXPECT_GE(waited, std::chrono::milliseconds(900));
+	EXPECT_LT(waited, std::chrono::milliseconds(3000));
+	pwm_chip_close(chip);
+}
+
+struct waveform_case {
+	const char *name;
+	channel_state before;
+	pwm_waveform wf;
+	int result;
+	int err;
+	std::vector<std::string> writes; // in order
+	channel_state after;
+};
+
+const waveform_case waveform_cases[] = {
+	{ "fresh export, period shrinks below the duty: duty first",
+	  { 1000000000, 1000000000, 0, false }, { 50000, 0, 0 }, 0, 0,
+	  { "duty_cycle", "period", "enable" }, { 50000, 0, 1, false } },
+	{ "running, period shrinks below the old duty", { 100, 80, 1, false }, { 50, 10, 0 }, 0, 0,
+	  { "duty_cycle", "period" }, { 50, 10, 1, false } },
+	{ "running, period grows past the old one: period first", { 100, 80, 1, false }, { 1000, 900, 0 }, 0, 0,
+	  { "period", "duty_cycle" }, { 1000, 900, 1, false } },
+	{ "found with period 0", { 0, 0, 0, false }, { 100, 30, 0 }, 0, 0,
+	  { "period", "duty_cycle", "enable" }, { 100, 30, 1, false } },
+	{ "only the duty changes: one write", { 100, 30, 1, false }, { 100, 40, 0 }, 0, 0,
+	  { "duty_cycle" }, { 100, 40, 1, false } },
+	{ "nothing changes: no write", { 100, 30, 1, false }, { 100, 30, 0 }, 0, 0, {}, { 100, 30, 1, false } },
+	{ "inversed on entry and running: stopped, turned, started", { 100, 30, 1, true }, { 100, 30, 0 }, 0, 0,
+	  { "enable", "polarity", "enable" }, { 100, 30, 1, false } },
+	{ "inversed on entry and stopped", { 200, 150, 0, true }, { 100, 30, 0 }, 0, 0,
+	  { "duty_cycle", "period", "polarity", "enable" }, { 100, 30, 1, false } },
+	{ "active part at the end of the period is inversed", { 100, 0, 1, false }, { 100, 30, 70 }, 0, 0,
+	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true } },
+	{ "period 0 turns the output off", { 100, 30, 1, false }, { 0, 0, 0 }, 0, 0,
+	  { "enable" }, { 100, 30, 0, false } },
+	{ "period 0 on a stopped output: no write", { 100, 30, 0, false }, { 0, 5, 0 }, 0, 0,
+	  {}, { 100, 30, 0, false } },
+	{ "duty above the period", { 100, 30, 1, false }, { 100, 101, 0 }, -1, EINVAL,
+	  {}, { 100, 30, 1, false } },
+	{ "offset sysfs cannot express", { 100, 30, 1, false }, { 100, 30, 10 }, -1, EOPNOTSUPP,
+	  {}, { 100, 30, 1, false } },
+};
+
+void PrintTo(const waveform_case &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class WaveformTest : public SysfsTest, public testing::WithParamInterface<waveform_case> {};
+
+TEST_P(WaveformTest, WritesOnlyWhatChangesInAnOrderTheKernelAccepts)
+{
+	const waveform_case &c = GetParam();
+	lay_out_channel(0, c.before);
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 0);
+	ASSERT_NE(pwm, nullptr);
+
+	write_recorder recorder(channel_dir(0));
+	pwm_waveform wf = c.wf;
+	errno = 0;
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), c.result);
+	if (c.result < 0) {
+		EXPECT_EQ(errno, c.err);
+	}
+	EXPECT_EQ(recorder.writes(), c.writes);
+	pwm_chip_close(chip);
+	EXPECT_EQ(read_channel(0), c.after);
+}
+
+std::string waveform_case_name(const testing::TestParamInfo<waveform_case> &info)
+{
+	std::string name;
+	for (const char *p = info.param.name; *p != '\0'; ++p) {
+		if (isalnum(static_cast<unsigned char>(*p)))
+			name += *p;
+	}
+	return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sysfs, WaveformTest, testing::ValuesIn(waveform_cases), waveform_case_name);
+
+TEST_F(SysfsTest, RefusedWriteIsNotBelieved)
+{
+	lay_out_channel(0, { 100, 30, 1, false });
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 0);
+	ASSERT_NE(pwm, nullptr);
+
+	// A file size limit of 0 makes the write fail as a refusing kernel
+	// would, with an errno of its own.
+	struct rlimit old_limit;
+	getrlimit(RLIMIT_FSIZE, &old_limit);
+	const struct rlimit no_writes = { 0, old_limit.rlim_max };
+	auto *old_handler = signal(SIGXFSZ, SIG_IGN);
+	setrlimit(RLIMIT_FSIZE, &no_writes);
+	pwm_waveform wf{ 100, 40, 0 };
+	errno = 0;
+	const int result = pwm_set_waveform(pwm, &wf);
+	const int err = errno;
+	setrlimit(RLIMIT_FSIZE, &old_limit);
+	signal(SIGXFSZ, old_handler);
+	EXPECT_EQ(result, -1);
+	EXPECT_EQ(err, EFBIG);
+
+	// Meanwhile the channel has changed behind the library's back. The
+	// next waveform must start from what the files say, not from a guess:
+	// with the duty at 150 the shrinking period has to wait for the duty.
+	lay_out_channel(0, { 200, 150, 0, false });
+	write_recorder recorder(channel_dir(0));
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	EXPECT_EQ(recorder.writes(), (std::vector<std::string>{ "duty_cycle", "period", "enable" }));
+	pwm_chip_close(chip);
+	EXPECT_EQ(read_channel(0), (channel_state{ 100, 40, 1, false }));
+}
+
+TEST_F(SysfsTest, ToolSweepsMadeUpChip)
+{
+	lay_out_channel(1, { 1000000000, 1000000000, 0, false });
+	// No library path: the tool finds its library by itself.
+	const tool_run run = run_tool({ "-p", "1", "-P", "20", "-S", "7" }, { "QUORVIN_SYSFS_DIR=" + root_ });
+	EXPECT_EQ(run.status, 0);
+	EXPECT_EQ(run.out + run.err, "");
+	EXPECT_EQ(read_channel(1), (channel_state{ 20, 14, 1, false }));
+
+	const tool_run down = run_tool({ "-p", "1", "-P", "10", "-S", "-4" }, { "QUORVIN_SYSFS_DIR=" + root_ });
+	EXPECT_EQ(down.status, 0);
+	EXPECT_EQ(read_channel(1), (channel_state{ 10, 2, 1, false }));
+
+	const tool_run missing = run_tool({ "-c", "9" }, { "QUORVIN_SYSFS_DIR=" + root_ });
+	EXPECT_EQ(missing.status, 1);
+	EXPECT_EQ(missing.err, "Failed to open pwmchip0: No such file or directory\n");
+
+	const tool_run beyond = run_tool({ "-p", "4" }, { "QUORVIN_SYSFS_DIR=" + root_ });
+	EXPECT_EQ(beyond.status, 1);
+	EXPECT_EQ(beyond.err, "Failed to get pwm0: Invalid argument\n");
+}
+
+} // namespace
