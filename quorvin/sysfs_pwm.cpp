@@ -183,18 +183,22 @@ static long long now_ns(void)
 	return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-// Opens one attribute of the channel for reading and writing, waiting while
-// it is missing or not yet writable after an export.
-static int open_attr_waiting(int chip_dirfd, const char *path, long long deadline)
+// Opens one attribute of the channel for reading and writing. Right after an
+// export the attribute may be missing for a moment, and udev may still be
+// giving it its group: both are waited for until the deadline. A channel
+// that never appears gives ETIMEDOUT; one that stays unwritable, EACCES.
+static int open_attr_waiting(int chip_dirfd, const char *path, bool exported, long long deadline)
 {
 	for (;;) {
 		const int fd = openat(chip_dirfd, path, O_RDWR | O_CLOEXEC);
 		if (fd >= 0)
 			return fd;
-		if (errno != ENOENT && errno != EACCES && errno != EPERM)
+		const bool denied = errno == EACCES || errno == EPERM;
+		if (errno != ENOENT && !(denied && exported))
 			return -1;
 		if (now_ns() >= deadline) {
-			errno = ETIMEDOUT;
+			if (!denied)
+				errno = ETIMEDOUT;
 			return -1;
 		}
 		const struct timespec pause = { 0, export_poll_ns };
@@ -208,10 +212,9 @@ struct pwm *sysfs_pwm_take(int chip_dirfd, unsigned int channel)
 	snprintf(dir, sizeof(dir), "pwm%u", channel);
 
 	struct stat st;
-	if (fstatat(chip_dirfd, dir, &st, 0) < 0) {
-		if (errno != ENOENT || export_channel(chip_dirfd, channel) < 0)
-			return nullptr;
-	}
+	const bool exported = fstatat(chip_dirfd, dir, &st, 0) < 0;
+	if (exported && (errno != ENOENT || export_channel(chip_dirfd, channel) < 0))
+		return nullptr;
 
 	auto *pwm = static_cast<struct pwm *>(malloc(sizeof(struct pwm)));
 	if (pwm == nullptr)
@@ -224,7 +227,7 @@ struct pwm *sysfs_pwm_take(int chip_dirfd, unsigned int channel)
 	for (int i = 0; i < ATTR_COUNT; ++i) {
 		char path[32];
 		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
-		pwm->fd[i] = open_attr_waiting(chip_dirfd, path, deadline);
+		pwm->fd[i] = open_attr_waiting(chip_dirfd, path, exported, deadline);
 		if (pwm->fd[i] < 0) {
 			sysfs_pwm_release(pwm);
 			return nullptr;
