@@ -1,5 +1,7 @@
 #include "attr_io.h"
 
+#include "keep_errno.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -72,11 +74,4 @@ int attr_read_u64_at(int dirfd, const char *name, uint64_t *v)
 	const int ret = attr_read_u64(fd, v);
 	close_keep_errno(fd);
 	return ret;
-}
-
-void close_keep_errno(int fd)
-{
-	const int saved = errno;
-	close(fd);
-	errno = saved;
 }

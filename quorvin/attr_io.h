@@ -20,7 +20,4 @@ int attr_read_u64(int fd, uint64_t *v);
 // Opens name below dirfd, reads it as a decimal and closes it again.
 int attr_read_u64_at(int dirfd, const char *name, uint64_t *v);
 
-// close() that leaves errno as it was, for cleanup on a failure path.
-void close_keep_errno(int fd);
-
 #endif

@@ -1,10 +1,11 @@
 // One channel through sysfs: the attribute files, kept open, and the state
 // the kernel last accepted, so that each waveform writes only what changes.
-#include "sysfs_pwm.h"
+#include "sysfs_channel.h"
 
 #include <quorvin.h>
 
 #include "attr_io.h"
+#include "keep_errno.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -28,7 +29,7 @@ constexpr long export_poll_ns = 5L * 1000 * 1000;
 
 } // namespace
 
-struct pwm {
+struct sysfs_channel {
 	int fd[ATTR_COUNT];
 	// The channel's state as the kernel last accepted it; valid only while
 	// known is set. A refused write clears known, so the next waveform
@@ -40,89 +41,85 @@ struct pwm {
 	bool inversed;
 };
 
-static int read_state(struct pwm *pwm)
+static int read_state(struct sysfs_channel *ch)
 {
 	char polarity[16];
 	uint64_t enable = 0;
-	if (attr_read_u64(pwm->fd[ATTR_PERIOD], &pwm->period) < 0 ||
-	    attr_read_u64(pwm->fd[ATTR_DUTY], &pwm->duty) < 0 ||
-	    attr_read_u64(pwm->fd[ATTR_ENABLE], &enable) < 0 ||
-	    attr_read_line(pwm->fd[ATTR_POLARITY], polarity, sizeof(polarity)) < 0)
+	if (attr_read_u64(ch->fd[ATTR_PERIOD], &ch->period) < 0 ||
+	    attr_read_u64(ch->fd[ATTR_DUTY], &ch->duty) < 0 ||
+	    attr_read_u64(ch->fd[ATTR_ENABLE], &enable) < 0 ||
+	    attr_read_line(ch->fd[ATTR_POLARITY], polarity, sizeof(polarity)) < 0)
 		return -1;
-	pwm->enabled = enable != 0;
-	pwm->inversed = strcmp(polarity, "inversed") == 0;
-	pwm->known = true;
+	ch->enabled = enable != 0;
+	ch->inversed = strcmp(polarity, "inversed") == 0;
+	ch->known = true;
 	return 0;
 }
 
-static int write_u64(struct pwm *pwm, enum attr which, uint64_t v)
+static int write_u64(struct sysfs_channel *ch, enum attr which, uint64_t v)
 {
-	if (attr_write_u64(pwm->fd[which], v) < 0) {
-		pwm->known = false;
+	if (attr_write_u64(ch->fd[which], v) < 0) {
+		ch->known = false;
 		return -1;
 	}
 	return 0;
 }
 
-static int set_period(struct pwm *pwm, uint64_t period)
+static int set_period(struct sysfs_channel *ch, uint64_t period)
 {
-	if (pwm->period == period)
+	if (ch->period == period)
 		return 0;
-	if (write_u64(pwm, ATTR_PERIOD, period) < 0)
+	if (write_u64(ch, ATTR_PERIOD, period) < 0)
 		return -1;
-	pwm->period = period;
+	ch->period = period;
 	return 0;
 }
 
-static int set_duty(struct pwm *pwm, uint64_t duty)
+static int set_duty(struct sysfs_channel *ch, uint64_t duty)
 {
-	if (pwm->duty == duty)
+	if (ch->duty == duty)
 		return 0;
-	if (write_u64(pwm, ATTR_DUTY, duty) < 0)
+	if (write_u64(ch, ATTR_DUTY, duty) < 0)
 		return -1;
-	pwm->duty = duty;
+	ch->duty = duty;
 	return 0;
 }
 
-static int set_enabled(struct pwm *pwm, bool enabled)
+static int set_enabled(struct sysfs_channel *ch, bool enabled)
 {
-	if (pwm->enabled == enabled)
+	if (ch->enabled == enabled)
 		return 0;
-	if (write_u64(pwm, ATTR_ENABLE, enabled ? 1 : 0) < 0)
+	if (write_u64(ch, ATTR_ENABLE, enabled ? 1 : 0) < 0)
 		return -1;
-	pwm->enabled = enabled;
+	ch->enabled = enabled;
 	return 0;
 }
 
-static int set_inversed(struct pwm *pwm, bool inversed)
+static int set_inversed(struct sysfs_channel *ch, bool inversed)
 {
-	if (pwm->inversed == inversed)
+	if (ch->inversed == inversed)
 		return 0;
 	const char *text = inversed ? "inversed\n" : "normal\n";
 	const size_t len = strlen(text);
-	const ssize_t n = pwrite(pwm->fd[ATTR_POLARITY], text, len, 0);
+	const ssize_t n = pwrite(ch->fd[ATTR_POLARITY], text, len, 0);
 	if (n < 0 || static_cast<size_t>(n) != len) {
 		if (n >= 0)
 			errno = EIO;
-		pwm->known = false;
+		ch->known = false;
 		return -1;
 	}
-	pwm->inversed = inversed;
+	ch->inversed = inversed;
 	return 0;
 }
 
-extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
-	if (pwm == nullptr || wf == nullptr) {
-		errno = EINVAL;
-		return -1;
-	}
-	if (!pwm->known && read_state(pwm) < 0)
+	if (!ch->known && read_state(ch) < 0)
 		return -1;
 
 	const uint64_t period = wf->period_length_ns;
 	if (period == 0)
-		return set_enabled(pwm, false);
+		return set_enabled(ch, false);
 
 	if (wf->duty_length_ns > period) {
 		errno = EINVAL;
@@ -143,20 +140,20 @@ extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	}
 
 	// Many drivers refuse a polarity change on a running output.
-	if (pwm->inversed != inversed && set_enabled(pwm, false) < 0)
+	if (ch->inversed != inversed && set_enabled(ch, false) < 0)
 		return -1;
 
 	// The kernel refuses any state with the duty above the period: when
 	// the period shrinks below the present duty, the duty goes first.
-	if (period >= pwm->duty) {
-		if (set_period(pwm, period) < 0 || set_duty(pwm, duty) < 0)
+	if (period >= ch->duty) {
+		if (set_period(ch, period) < 0 || set_duty(ch, duty) < 0)
 			return -1;
 	} else {
-		if (set_duty(pwm, duty) < 0 || set_period(pwm, period) < 0)
+		if (set_duty(ch, duty) < 0 || set_period(ch, period) < 0)
 			return -1;
 	}
 
-	if (set_inversed(pwm, inversed) < 0 || set_enabled(pwm, true) < 0)
+	if (set_inversed(ch, inversed) < 0 || set_enabled(ch, true) < 0)
 		return -1;
 	return 0;
 }
@@ -206,7 +203,7 @@ static int open_attr_waiting(int chip_dirfd, const char *path, bool exported, lo
 	}
 }
 
-struct pwm *sysfs_pwm_take(int chip_dirfd, unsigned int channel)
+struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
 {
 	char dir[16];
 	snprintf(dir, sizeof(dir), "pwm%u", channel);
@@ -216,38 +213,38 @@ struct pwm *sysfs_pwm_take(int chip_dirfd, unsigned int channel)
 	if (exported && (errno != ENOENT || export_channel(chip_dirfd, channel) < 0))
 		return nullptr;
 
-	auto *pwm = static_cast<struct pwm *>(malloc(sizeof(struct pwm)));
-	if (pwm == nullptr)
+	auto *ch = static_cast<struct sysfs_channel *>(malloc(sizeof(struct sysfs_channel)));
+	if (ch == nullptr)
 		return nullptr;
-	*pwm = {};
-	for (int &fd : pwm->fd)
+	*ch = {};
+	for (int &fd : ch->fd)
 		fd = -1;
 
 	const long long deadline = now_ns() + export_wait_ns;
 	for (int i = 0; i < ATTR_COUNT; ++i) {
 		char path[32];
 		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
-		pwm->fd[i] = open_attr_waiting(chip_dirfd, path, exported, deadline);
-		if (pwm->fd[i] < 0) {
-			sysfs_pwm_release(pwm);
+		ch->fd[i] = open_attr_waiting(chip_dirfd, path, exported, deadline);
+		if (ch->fd[i] < 0) {
+			sysfs_channel_release(ch);
 			return nullptr;
 		}
 	}
 
-	if (read_state(pwm) < 0) {
-		sysfs_pwm_release(pwm);
+	if (read_state(ch) < 0) {
+		sysfs_channel_release(ch);
 		return nullptr;
 	}
-	return pwm;
+	return ch;
 }
 
-void sysfs_pwm_release(struct pwm *pwm)
+void sysfs_channel_release(struct sysfs_channel *ch)
 {
 	const int saved = errno;
-	for (int fd : pwm->fd) {
+	for (int fd : ch->fd) {
 		if (fd >= 0)
 			close(fd);
 	}
-	free(pwm);
+	free(ch);
 	errno = saved;
 }

@@ -1,0 +1,19 @@
+#include "env_dirs.h"
+
+#include <stdlib.h>
+
+static const char *dir_from_env(const char *name, const char *fallback)
+{
+	const char *dir = secure_getenv(name);
+	return (dir != nullptr && *dir != '\0') ? dir : fallback;
+}
+
+const char *quorvin_sysfs_dir(void)
+{
+	return dir_from_env("QUORVIN_SYSFS_DIR", "/sys/class/pwm");
+}
+
+const char *quorvin_dev_dir(void)
+{
+	return dir_from_env("QUORVIN_DEV_DIR", "/dev");
+}

@@ -1,0 +1,14 @@
+// Where the library looks for the kernel's PWM interfaces. Tests and
+// demonstrations point it at made-up folders through the environment; a
+// privileged program ignores that (secure_getenv), so that its caller cannot
+// redirect its writes.
+#ifndef QUORVIN_ENV_DIRS_H
+#define QUORVIN_ENV_DIRS_H
+
+// QUORVIN_SYSFS_DIR, else /sys/class/pwm.
+const char *quorvin_sysfs_dir(void);
+
+// QUORVIN_DEV_DIR, else /dev.
+const char *quorvin_dev_dir(void);
+
+#endif
