@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs a build into a staging folder (through DESTDIR, at a prefix of its
+# own) and uses the staged files as a user would: the tool with no
+# environment but the made-up tree's, and a small C program built once
+# through pkg-config and once through find_package(quorvin).
+#   check-install.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$work/dest" cmake --install "$build" --prefix /opt/quorvin >/dev/null
+stage="$work/dest/opt/quorvin"
+libdir=$(dirname "$(find "$stage" -name libquorvin.so.0 | head -n1)")
+[ -n "$libdir" ] || fail "libquorvin.so.0 not installed"
+for f in bin/pwm-sweep include/quorvin.h share/man/man1/pwm-sweep.1; do
+	[ -e "$stage/$f" ] || fail "$f not installed"
+done
+[ -L "$libdir/libquorvin.so" ] || fail "libquorvin.so link not installed"
+
+# Each check gets a fresh tree; the value of an attribute is its first line.
+duty_after() {
+	rm -rf "$work/tree"
+	"$src/scripts/make-pwm-tree" "$work/tree" 1
+	"$@"
+	head -n1 "$work/tree/pwmchip0/pwm0/duty_cycle"
+}
+
+got=$(duty_after env -i QUORVIN_SYSFS_DIR="$work/tree" "$stage/bin/pwm-sweep" -P 20 -S 7)
+[ "$got" = 14 ] || fail "staged pwm-sweep left duty '$got', not 14"
+echo "staged pwm-sweep: ok"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror -o "$work/consumer-pc" "$src/tests/install/consumer/consumer.c" \
+	$(pkg-config --cflags --libs libquorvin)
+got=$(duty_after env LD_LIBRARY_PATH="$libdir" QUORVIN_SYSFS_DIR="$work/tree" "$work/consumer-pc")
+[ "$got" = 250 ] || fail "pkg-config consumer left duty '$got', not 250"
+echo "pkg-config consumer: ok"
+
+cmake -S "$src/tests/install/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$stage" \
+	-DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build "$work/consumer-build" >/dev/null
+got=$(duty_after env QUORVIN_SYSFS_DIR="$work/tree" "$work/consumer-build/consumer")
+[ "$got" = 250 ] || fail "find_package consumer left duty '$got', not 250"
+echo "find_package consumer: ok"
