@@ -5,10 +5,10 @@
 #include <stdint.h>
 
 struct sweep_settings {
-	uint32_t chip;   // -c, the N of pwmchipN
+	uint32_t chip; // -c, the N of pwmchipN
 	uint32_t channel; // -p
 	uint64_t period; // -P, passed to the library unchanged
-	int64_t step;    // -S, never 0 once accepted; negative sweeps down
+	int64_t step; // -S, never 0 once accepted; negative sweeps down
 };
 
 // Reads the options into *settings. true when they are accepted; false once

@@ -87,7 +87,8 @@ extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int chan
 
 	// Room is made before the channel is taken, so that no channel is
 	// taken without a handle to release it by.
-	auto *pwms = static_cast<struct pwm **>(realloc(chip->pwms, (chip->npwms + 1) * sizeof(struct pwm *)));
+	auto *pwms = static_cast<struct pwm **>(
+		realloc(chip->pwms, (chip->npwms + 1) * sizeof(struct pwm *)));
 	if (pwms == nullptr)
 		return nullptr;
 	chip->pwms = pwms;

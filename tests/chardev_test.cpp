@@ -226,7 +226,8 @@ TEST_F(ChardevTest, FallsBackToSysfsWhereThereIsNoPwmDevice)
 		{ "absent", [](const std::string &) {} },
 		{ "a folder", [](const std::string &p) { fs::create_directory(p); } },
 		{ "a plain file", [](const std::string &p) { std::ofstream(p) << "not a device\n"; } },
-		{ "another character device", [](const std::string &p) { fs::create_symlink("/dev/null", p); } },
+		{ "another character device",
+		  [](const std::string &p) { fs::create_symlink("/dev/null", p); } },
 	};
 
 	const std::string chip_dir = root_ + "/sys/pwmchip0";

@@ -90,8 +90,9 @@ protected:
 	channel_state read_channel(unsigned int channel) const
 	{
 		const std::string dir = channel_dir(channel);
-		return { std::stoull(first_line(dir + "/period")), std::stoull(first_line(dir + "/duty_cycle")),
-			 std::stoi(first_line(dir + "/enable")), first_line(dir + "/polarity") == "inversed" };
+		return { std::stoull(first_line(dir + "/period")),
+			 std::stoull(first_line(dir + "/duty_cycle")), std::stoi(first_line(dir + "/enable")),
+			 first_line(dir + "/polarity") == "inversed" };
 	}
 
 	std::string root_;
@@ -105,7 +106,10 @@ public:
 	{
 		inotify_add_watch(fd_, dir.c_str(), IN_MODIFY);
 	}
-	~write_recorder() { close(fd_); }
+	~write_recorder()
+	{
+		close(fd_);
+	}
 	write_recorder(const write_recorder &) = delete;
 	write_recorder &operator=(const write_recorder &) = delete;
 
@@ -224,6 +228,7 @@ struct waveform_case {
 	channel_state after;
 };
 
+// clang-format off
 const waveform_case waveform_cases[] = {
 	{ "fresh export, period shrinks below the duty: duty first",
 	  { 1000000000, 1000000000, 0, false }, { 50000, 0, 0 }, 0, 0,
@@ -252,6 +257,7 @@ const waveform_case waveform_cases[] = {
 	{ "offset sysfs cannot express", { 100, 30, 1, false }, { 100, 30, 10 }, -1, EOPNOTSUPP,
 	  {}, { 100, 30, 1, false } },
 };
+// clang-format on
 
 void PrintTo(const waveform_case &c, std::ostream *os)
 {
@@ -337,7 +343,8 @@ TEST_F(SysfsTest, ToolSweepsMadeUpChip)
 	EXPECT_EQ(run.out + run.err, "");
 	EXPECT_EQ(read_channel(1), (channel_state{ 20, 14, 1, false }));
 
-	const tool_run down = run_tool({ "-p", "1", "-P", "10", "-S", "-4" }, { "QUORVIN_SYSFS_DIR=" + root_ });
+	const tool_run down = run_tool({ "-p", "1", "-P", "10", "-S", "-4" },
+				       { "QUORVIN_SYSFS_DIR=" + root_ });
 	EXPECT_EQ(down.status, 0);
 	EXPECT_EQ(read_channel(1), (channel_state{ 10, 2, 1, false }));
 

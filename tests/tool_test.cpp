@@ -51,6 +51,7 @@ std::vector<uint64_t> duties_upto(uint64_t last)
 const std::string step_refused = "Invalid step value: Invalid argument\n";
 const std::string period_refused = "Invalid period value: Invalid argument\n";
 
+// clang-format off
 std::vector<tool_case> command_line_cases()
 {
 	const uint64_t big = UINT64_C(1) << 62;
@@ -123,6 +124,7 @@ std::vector<tool_case> library_cases()
 		  sweep(0, 0, 20, { 20 }) },
 	};
 }
+// clang-format on
 
 lines split_lines(const std::string &text)
 {
