@@ -53,24 +53,24 @@ static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
 	return dirfd;
 }
 
-extern "C" struct pwm_chip *pwm_chip_open_by_number(unsigned int number)
+extern "C" struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 {
-	auto *chip = static_cast<struct pwm_chip *>(calloc(1, sizeof(struct pwm_chip)));
-	if (chip == nullptr)
+	auto *handle = static_cast<struct pwm_chip *>(calloc(1, sizeof(struct pwm_chip)));
+	if (handle == nullptr)
 		return nullptr;
 
-	chip->sysfs_dirfd = -1;
-	chip->chardev_fd = chardev_open(number);
-	if (chip->chardev_fd < 0) {
+	handle->sysfs_dirfd = -1;
+	handle->chardev_fd = chardev_open(chip);
+	if (handle->chardev_fd < 0) {
 		// Whatever kept the device from serving, sysfs has the last
 		// word, and its errno is the one the caller sees.
-		chip->sysfs_dirfd = sysfs_open_chip(number, &chip->npwm);
-		if (chip->sysfs_dirfd < 0) {
-			free_keep_errno(chip);
+		handle->sysfs_dirfd = sysfs_open_chip(chip, &handle->npwm);
+		if (handle->sysfs_dirfd < 0) {
+			free_keep_errno(handle);
 			return nullptr;
 		}
 	}
-	return chip;
+	return handle;
 }
 
 extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)

@@ -8,12 +8,12 @@ static const char *dir_from_env(const char *name, const char *fallback)
 	return (dir != nullptr && *dir != '\0') ? dir : fallback;
 }
 
-const char *quorvin_sysfs_dir(void)
+const char *quorvin_sysfs_dir()
 {
 	return dir_from_env("QUORVIN_SYSFS_DIR", "/sys/class/pwm");
 }
 
-const char *quorvin_dev_dir(void)
+const char *quorvin_dev_dir()
 {
 	return dir_from_env("QUORVIN_DEV_DIR", "/dev");
 }

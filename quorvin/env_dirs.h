@@ -6,9 +6,9 @@
 #define QUORVIN_ENV_DIRS_H
 
 // QUORVIN_SYSFS_DIR, else /sys/class/pwm.
-const char *quorvin_sysfs_dir(void);
+const char *quorvin_sysfs_dir();
 
 // QUORVIN_DEV_DIR, else /dev.
-const char *quorvin_dev_dir(void);
+const char *quorvin_dev_dir();
 
 #endif

@@ -15,7 +15,8 @@
 #ifndef PWM_IOCTL_SETROUNDEDWF
 struct pwmchip_waveform {
 	__u32 hwpwm;
-	__u32 __pad; // must be zero
+	// The kernel's name; must be zero.
+	__u32 __pad; // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 	__u64 period_length_ns;
 	__u64 duty_length_ns;
 	__u64 duty_offset_ns;

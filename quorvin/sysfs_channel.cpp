@@ -173,7 +173,7 @@ static int export_channel(int chip_dirfd, unsigned int channel)
 	return 0;
 }
 
-static long long now_ns(void)
+static long long now_ns()
 {
 	struct timespec ts;
 	clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -40,10 +40,12 @@ tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::s
 
 	// Named as a user would call it, which getopt's messages repeat.
 	std::vector<char *> argv{ const_cast<char *>("pwm-sweep") };
+	argv.reserve(args.size() + 2);
 	for (const auto &a : args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
 	std::vector<char *> envp;
+	envp.reserve(env.size() + 1);
 	for (const auto &e : env)
 		envp.push_back(const_cast<char *>(e.c_str()));
 	envp.push_back(nullptr);

@@ -49,14 +49,13 @@ void log_line(const char *fmt, ...)
 bool should_fail(const char *call, unsigned long nth)
 {
 	const char *spec = getenv("QUORVIN_STAND_IN_FAIL");
-	char name[16];
-	unsigned long n = 0;
-	int err = 0;
-	if (spec == nullptr || sscanf(spec, "%15[a-z]:%lu:%d", name, &n, &err) != 3)
+	const size_t len = strlen(call);
+	if (spec == nullptr || strncmp(spec, call, len) != 0 || spec[len] != ':')
 		return false;
-	if (strcmp(name, call) != 0 || n != nth)
+	char *end = nullptr;
+	if (strtoul(spec + len + 1, &end, 10) != nth || *end != ':')
 		return false;
-	errno = err;
+	errno = static_cast<int>(strtol(end + 1, nullptr, 10));
 	return true;
 }
 
@@ -81,16 +80,15 @@ extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 		 static_cast<unsigned long long>(wf->duty_length_ns),
 		 static_cast<unsigned long long>(wf->duty_offset_ns));
 	const char *result = getenv("QUORVIN_STAND_IN_RESULT");
-	const int value = result != nullptr ? atoi(result) : 0;
+	const int value = result != nullptr ? static_cast<int>(strtol(result, nullptr, 10)) : 0;
 	const unsigned long nth = ++calls_set;
 	if (should_fail("set", nth))
 		return value < 0 ? value : -1;
 
-	unsigned long n = 0;
-	unsigned long long duty = 0;
 	const char *rewrite = getenv("QUORVIN_STAND_IN_DUTY");
-	if (rewrite != nullptr && sscanf(rewrite, "%lu:%llu", &n, &duty) == 2 && n == nth)
-		wf->duty_length_ns = duty;
+	char *end = nullptr;
+	if (rewrite != nullptr && strtoul(rewrite, &end, 10) == nth && *end == ':')
+		wf->duty_length_ns = strtoull(end + 1, nullptr, 10);
 	return value < 0 ? 0 : value;
 }
 
