@@ -88,7 +88,7 @@ int main(int argc, char **argv)
 		printf("round %d: A %.3f s, B %.3f s, A/B %.2f\n", r, x, y, x / y);
 		fflush(stdout);
 	}
-	printf("median: A %.3f s, B %.3f s, median A/B %.2f over %d rounds\n",
-	       median(ta), median(tb), median(ratio), rounds);
+	printf("median: A %.3f s, B %.3f s, median A/B %.2f over %d rounds\n", median(ta), median(tb),
+	       median(ratio), rounds);
 	return 0;
 }

@@ -46,8 +46,8 @@ int main(int argc, char **argv)
 	for (uint64_t duty = 0; duty <= period; duty += step) {
 		size_t len = format_u64(duty, end);
 		if (pwrite(fd, end - len, len, 0) != static_cast<ssize_t>(len)) {
-			fprintf(stderr, "pwrite-loop: duty %llu: %s\n",
-				static_cast<unsigned long long>(duty), strerror(errno));
+			fprintf(stderr, "pwrite-loop: duty %llu: %s\n", static_cast<unsigned long long>(duty),
+				strerror(errno));
 			return 1;
 		}
 	}

@@ -90,9 +90,9 @@ struct attr_write {
 
 struct row {
 	const char *name;
-	attr_write behind[2];  // done by "another program"; name null ends it
-	pwm_waveform provoke;  // stale view makes the library's write illegal
-	pwm_waveform recover;  // must land exactly, whatever the library believed
+	attr_write behind[2]; // done by "another program"; name null ends it
+	pwm_waveform provoke; // stale view makes the library's write illegal
+	pwm_waveform recover; // must land exactly, whatever the library believed
 };
 
 // Each row starts from the previous row's recovered waveform.
@@ -100,16 +100,16 @@ const row rows[] = {
 	// Library believes 100000/40000; the kernel now has period 50000, so
 	// a duty-only change to 70000 is refused. A library still trusting its
 	// old period would then write only the duty and leave period 50000.
-	{"duty-over-shrunk-period",
-	 {{"period", 50000}, {nullptr, 0}},
-	 {100000, 70000, 0},
-	 {100000, 30000, 0}},
+	{ "duty-over-shrunk-period",
+	  { { "period", 50000 }, { nullptr, 0 } },
+	  { 100000, 70000, 0 },
+	  { 100000, 30000, 0 } },
 	// Library believes 100000/30000; the kernel has 200000/150000, so
 	// raising the period first (to 120000, below the real duty) is refused.
-	{"period-under-raised-duty",
-	 {{"period", 200000}, {"duty_cycle", 150000}},
-	 {120000, 110000, 0},
-	 {120000, 60000, 0}},
+	{ "period-under-raised-duty",
+	  { { "period", 200000 }, { "duty_cycle", 150000 } },
+	  { 120000, 110000, 0 },
+	  { 120000, 60000, 0 } },
 };
 
 } // namespace
@@ -134,7 +134,7 @@ int main(int argc, char **argv)
 		printf("  get channel %u: %s\n", channel, strerror(errno));
 		return 1;
 	}
-	if (!apply_and_check("start", p, {100000, 40000, 0}, "initial waveform")) {
+	if (!apply_and_check("start", p, { 100000, 40000, 0 }, "initial waveform")) {
 		pwm_chip_close(chip);
 		return 1;
 	}
@@ -144,7 +144,9 @@ int main(int argc, char **argv)
 		bool setup_ok = true;
 		for (const attr_write &w : r.behind)
 			if (w.name && !write_attr(w.name, w.value)) {
-				fail(r.name, std::string("writing ") + w.name + " behind the library failed: " + strerror(errno));
+				fail(r.name,
+				     std::string("writing ") + w.name +
+					     " behind the library failed: " + strerror(errno));
 				setup_ok = false;
 			}
 		if (!setup_ok)
@@ -155,7 +157,9 @@ int main(int argc, char **argv)
 		int rc = pwm_set_waveform(p, &wf);
 		if (rc < 0) {
 			if (errno != EINVAL)
-				fail(r.name, std::string("refused write reported '") + strerror(errno) + "', want the kernel's EINVAL");
+				fail(r.name,
+				     std::string("refused write reported '") + strerror(errno) +
+					     "', want the kernel's EINVAL");
 			else
 				refused++;
 			printf("  %s: write refused (%s), as the kernel should\n", r.name, strerror(errno));
@@ -164,7 +168,8 @@ int main(int argc, char **argv)
 			// applied the waveform fully.
 			std::string got = kernel_state();
 			if (got != want_state(r.provoke))
-				fail(r.name, "provoking waveform reported success but kernel shows '" + got + "'");
+				fail(r.name,
+				     "provoking waveform reported success but kernel shows '" + got + "'");
 			printf("  %s: not refused (library re-read the state first)\n", r.name);
 		}
 		if (apply_and_check(r.name, p, r.recover, "next waveform"))
