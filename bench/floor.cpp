@@ -15,8 +15,7 @@ namespace {
 int open_attr(const sweep_args &a, const char *name)
 {
 	char path[4096];
-	int n = snprintf(path, sizeof path, "%s/pwmchip%u/pwm%u/%s", a.root, a.chip,
-			 a.channel, name);
+	int n = snprintf(path, sizeof path, "%s/pwmchip%u/pwm%u/%s", a.root, a.chip, a.channel, name);
 	if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
 		errno = ENAMETOOLONG;
 		return -1;

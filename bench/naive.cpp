@@ -15,8 +15,7 @@ namespace {
 bool set_attr(const sweep_args &a, const char *name, uint64_t v)
 {
 	char path[4096];
-	int n = snprintf(path, sizeof path, "%s/pwmchip%u/pwm%u/%s", a.root, a.chip,
-			 a.channel, name);
+	int n = snprintf(path, sizeof path, "%s/pwmchip%u/pwm%u/%s", a.root, a.chip, a.channel, name);
 	if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
 		errno = ENAMETOOLONG;
 		return false;
@@ -42,8 +41,7 @@ int main(int argc, char **argv)
 	if (!parse_sweep_args(argc, argv, &a))
 		return 2;
 
-	if (!set_attr(a, "duty_cycle", 0) || !set_attr(a, "period", a.period) ||
-	    !set_attr(a, "enable", 1))
+	if (!set_attr(a, "duty_cycle", 0) || !set_attr(a, "period", a.period) || !set_attr(a, "enable", 1))
 		goto fail;
 	for (uint64_t d = 0; a.period - d >= a.step;) {
 		d += a.step;

@@ -67,8 +67,7 @@ inline bool parse_sweep_args(int argc, char **argv, sweep_args *a)
 		a->root = root;
 	return true;
 bad:
-	fprintf(stderr, "usage: %s [-c chip] [-p channel] [-P period_ns] [-S step_ns]\n",
-		argv[0]);
+	fprintf(stderr, "usage: %s [-c chip] [-p channel] [-P period_ns] [-S step_ns]\n", argv[0]);
 	return false;
 }
 

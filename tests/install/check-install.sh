@@ -21,6 +21,14 @@ for f in bin/pwm-sweep include/quorvin.h share/man/man1/pwm-sweep.1; do
 done
 [ -L "$libdir/libquorvin.so" ] || fail "libquorvin.so link not installed"
 
+# An empty RUNPATH entry makes the loader search the current folder.
+for exe in "$build/pwm-sweep" "$stage/bin/pwm-sweep"; do
+	rp=$(objdump -p "$exe" | awk '$1 == "RUNPATH" { print $2 }')
+	case ":$rp:" in
+	*::*) fail "$exe: RUNPATH '$rp' has an empty entry" ;;
+	esac
+done
+
 # Each check gets a fresh tree; the value of an attribute is its first line.
 duty_after() {
 	rm -rf "$work/tree"

@@ -55,7 +55,7 @@ int main(int argc, char **argv)
 		fprintf(stderr, "usage: bench-pair ROUNDS -- A ARGS... -- B ARGS...\n");
 		return 2;
 	}
-	int rounds = atoi(argv[1]);
+	int rounds = static_cast<int>(strtol(argv[1], nullptr, 10));
 	std::vector<char *> a, b;
 	std::vector<char *> *cur = nullptr;
 	for (int i = 2; i < argc; i++) {

@@ -142,13 +142,14 @@ int main(int argc, char **argv)
 	int refused = 0;
 	for (const row &r : rows) {
 		bool setup_ok = true;
-		for (const attr_write &w : r.behind)
+		for (const attr_write &w : r.behind) {
 			if (w.name && !write_attr(w.name, w.value)) {
 				fail(r.name,
 				     std::string("writing ") + w.name +
 					     " behind the library failed: " + strerror(errno));
 				setup_ok = false;
 			}
+		}
 		if (!setup_ok)
 			continue;
 
@@ -156,12 +157,13 @@ int main(int argc, char **argv)
 		errno = 0;
 		int rc = pwm_set_waveform(p, &wf);
 		if (rc < 0) {
-			if (errno != EINVAL)
+			if (errno != EINVAL) {
 				fail(r.name,
 				     std::string("refused write reported '") + strerror(errno) +
 					     "', want the kernel's EINVAL");
-			else
+			} else {
 				refused++;
+			}
 			printf("  %s: write refused (%s), as the kernel should\n", r.name, strerror(errno));
 		} else {
 			// The library saw through the stale state; then it must have
