@@ -19,8 +19,12 @@ int attr_write_u64(int fd, uint64_t v)
 		v /= 10;
 	} while (v != 0);
 
-	const size_t len = static_cast<size_t>(end - p);
-	const ssize_t n = pwrite(fd, p, len, 0);
+	return attr_write_text(fd, p, static_cast<size_t>(end - p));
+}
+
+int attr_write_text(int fd, const char *text, size_t len)
+{
+	const ssize_t n = pwrite(fd, text, len, 0);
 	if (n < 0)
 		return -1;
 	if (static_cast<size_t>(n) != len) {

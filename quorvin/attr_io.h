@@ -9,6 +9,9 @@
 // pwrite. 0, or -1 with errno (the kernel's answer to a refused value).
 int attr_write_u64(int fd, uint64_t v);
 
+// Writes text of len bytes at offset 0 in one pwrite. 0, or -1 with errno.
+int attr_write_text(int fd, const char *text, size_t len);
+
 // Reads the attribute's first line into buf (NUL-terminated, newline
 // dropped). 0, or -1 with errno.
 int attr_read_line(int fd, char *buf, size_t size);

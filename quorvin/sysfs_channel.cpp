@@ -37,7 +37,7 @@ struct sysfs_channel {
 	bool known;
 	uint64_t period;
 	uint64_t duty;
-	bool enabled;
+	uint64_t enable; // 0 or 1, as written
 	bool inversed;
 };
 
@@ -50,49 +50,39 @@ static int read_state(struct sysfs_channel *ch)
 	    attr_read_u64(ch->fd[ATTR_ENABLE], &enable) < 0 ||
 	    attr_read_line(ch->fd[ATTR_POLARITY], polarity, sizeof(polarity)) < 0)
 		return -1;
-	ch->enabled = enable != 0;
+	ch->enable = enable != 0 ? 1 : 0;
 	ch->inversed = strcmp(polarity, "inversed") == 0;
 	ch->known = true;
 	return 0;
 }
 
-static int write_u64(struct sysfs_channel *ch, enum attr which, uint64_t v)
+// Writes v unless the kernel already holds it. After a refused write the
+// state is unknown until it has been read again.
+static int update_u64(struct sysfs_channel *ch, enum attr which, uint64_t *held, uint64_t v)
 {
+	if (*held == v)
+		return 0;
 	if (attr_write_u64(ch->fd[which], v) < 0) {
 		ch->known = false;
 		return -1;
 	}
+	*held = v;
 	return 0;
 }
 
 static int set_period(struct sysfs_channel *ch, uint64_t period)
 {
-	if (ch->period == period)
-		return 0;
-	if (write_u64(ch, ATTR_PERIOD, period) < 0)
-		return -1;
-	ch->period = period;
-	return 0;
+	return update_u64(ch, ATTR_PERIOD, &ch->period, period);
 }
 
 static int set_duty(struct sysfs_channel *ch, uint64_t duty)
 {
-	if (ch->duty == duty)
-		return 0;
-	if (write_u64(ch, ATTR_DUTY, duty) < 0)
-		return -1;
-	ch->duty = duty;
-	return 0;
+	return update_u64(ch, ATTR_DUTY, &ch->duty, duty);
 }
 
 static int set_enabled(struct sysfs_channel *ch, bool enabled)
 {
-	if (ch->enabled == enabled)
-		return 0;
-	if (write_u64(ch, ATTR_ENABLE, enabled ? 1 : 0) < 0)
-		return -1;
-	ch->enabled = enabled;
-	return 0;
+	return update_u64(ch, ATTR_ENABLE, &ch->enable, enabled ? 1 : 0);
 }
 
 static int set_inversed(struct sysfs_channel *ch, bool inversed)
@@ -100,11 +90,7 @@ static int set_inversed(struct sysfs_channel *ch, bool inversed)
 	if (ch->inversed == inversed)
 		return 0;
 	const char *text = inversed ? "inversed\n" : "normal\n";
-	const size_t len = strlen(text);
-	const ssize_t n = pwrite(ch->fd[ATTR_POLARITY], text, len, 0);
-	if (n < 0 || static_cast<size_t>(n) != len) {
-		if (n >= 0)
-			errno = EIO;
+	if (attr_write_text(ch->fd[ATTR_POLARITY], text, strlen(text)) < 0) {
 		ch->known = false;
 		return -1;
 	}
