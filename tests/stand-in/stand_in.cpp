@@ -48,12 +48,12 @@ void log_line(const char *fmt, ...)
 // True, with errno set, when QUORVIN_STAND_IN_FAIL names this call.
 bool should_fail(const char *call, unsigned long nth)
 {
-	const char *spec = getenv("QUORVIN_STAND_IN_FAIL");
+	const char *setting = getenv("QUORVIN_STAND_IN_FAIL");
 	const size_t len = strlen(call);
-	if (spec == nullptr || strncmp(spec, call, len) != 0 || spec[len] != ':')
+	if (setting == nullptr || strncmp(setting, call, len) != 0 || setting[len] != ':')
 		return false;
 	char *end = nullptr;
-	if (strtoul(spec + len + 1, &end, 10) != nth || *end != ':')
+	if (strtoul(setting + len + 1, &end, 10) != nth || *end != ':')
 		return false;
 	errno = static_cast<int>(strtol(end + 1, nullptr, 10));
 	return true;
