@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,8 +15,7 @@
 int chardev_open(unsigned int chip)
 {
 	char path[PATH_MAX];
-	const int len = snprintf(path, sizeof(path), "%s/pwmchip%u", quorvin_dev_dir(), chip);
-	if (len < 0 || static_cast<size_t>(len) >= sizeof(path))
+	if (chip_path(path, sizeof(path), quorvin_dev_dir(), chip) < 0)
 		return -1;
 
 	const int fd = open(path, O_RDWR | O_CLOEXEC);

@@ -12,7 +12,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -34,11 +33,8 @@ struct pwm {
 static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
 {
 	char path[PATH_MAX];
-	const int len = snprintf(path, sizeof(path), "%s/pwmchip%u", quorvin_sysfs_dir(), number);
-	if (len < 0 || static_cast<size_t>(len) >= sizeof(path)) {
-		errno = ENAMETOOLONG;
+	if (chip_path(path, sizeof(path), quorvin_sysfs_dir(), number) < 0)
 		return -1;
-	}
 
 	const int dirfd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (dirfd < 0)

@@ -1,5 +1,7 @@
 #include "env_dirs.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 static const char *dir_from_env(const char *name, const char *fallback)
@@ -16,4 +18,14 @@ const char *quorvin_sysfs_dir()
 const char *quorvin_dev_dir()
 {
 	return dir_from_env("QUORVIN_DEV_DIR", "/dev");
+}
+
+int chip_path(char *buf, size_t size, const char *dir, unsigned int chip)
+{
+	const int len = snprintf(buf, size, "%s/pwmchip%u", dir, chip);
+	if (len < 0 || static_cast<size_t>(len) >= size) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	return 0;
 }

@@ -5,10 +5,15 @@
 #ifndef QUORVIN_ENV_DIRS_H
 #define QUORVIN_ENV_DIRS_H
 
+#include <stddef.h>
+
 // QUORVIN_SYSFS_DIR, else /sys/class/pwm.
 const char *quorvin_sysfs_dir();
 
 // QUORVIN_DEV_DIR, else /dev.
 const char *quorvin_dev_dir();
+
+// Writes DIR/pwmchipN into buf. 0, or -1 with ENAMETOOLONG.
+int chip_path(char *buf, size_t size, const char *dir, unsigned int chip);
 
 #endif
