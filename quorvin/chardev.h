@@ -4,17 +4,24 @@
 #define QUORVIN_CHARDEV_H
 
 struct pwm_waveform;
+struct chardev_channel;
 
 // Opens the chip's character device. -1 where there is none, or where the
 // file there is not a PWM character device; the caller then uses sysfs.
 int chardev_open(unsigned int chip);
 
-// Reserves the channel for this open file. 0, or -1 with errno (EINVAL
-// beyond the chip's channels, EBUSY when another user holds it).
-int chardev_request(int fd, unsigned int channel);
+// Reserves the channel for the open file fd. NULL with errno on failure
+// (EINVAL beyond the chip's channels, EBUSY when another user holds it).
+struct chardev_channel *chardev_channel_take(int fd, unsigned int channel);
 
-// Applies the nearest waveform the hardware can make. 0, or 1 when it had to
-// round up (both success); -1 with errno.
-int chardev_apply(int fd, unsigned int channel, const struct pwm_waveform *wf);
+// Applies *wf, which the caller has checked for consistency, as the
+// hardware rounds it down. A waveform the hardware could only make by
+// rounding up is refused with EINVAL and an offset it would drop with
+// EOPNOTSUPP, both before the output is touched. 0, or -1 with errno.
+int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf);
+
+// Frees the channel's record. The channel itself is released when the
+// device file is closed.
+void chardev_channel_release(struct chardev_channel *ch);
 
 #endif

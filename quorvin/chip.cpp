@@ -1,33 +1,43 @@
 // The library's handles: a chip, reached through its character device where
 // the kernel offers one and through sysfs otherwise, and the channels taken
-// from it. The path is chosen once, when the chip is opened.
+// from it. The path is chosen when the chip is opened; a channel that was
+// exported through sysfs on a chip with a device node is taken through sysfs.
 #include <quorvin.h>
 
 #include "attr_io.h"
-#include "keep_errno.h"
 #include "chardev.h"
 #include "env_dirs.h"
+#include "keep_errno.h"
 #include "sysfs_channel.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+// Only the four entry points leave the library.
+#define QUORVIN_API extern "C" __attribute__((visibility("default")))
+
 struct pwm_chip {
+	unsigned int number;
 	int chardev_fd; // -1 on the sysfs path
-	int sysfs_dirfd; // -1 on the character-device path
+	// On the sysfs path from the open; on the device path only once a
+	// channel has to be taken through sysfs, else -1.
+	int sysfs_dirfd;
 	unsigned int npwm; // known on the sysfs path only; the device checks itself
 	// Channels taken so far; asking twice for one channel gives one handle.
 	struct pwm **pwms;
 	size_t npwms;
 };
 
+// Exactly one of the two paths is set.
 struct pwm {
-	struct pwm_chip *chip;
 	unsigned int channel;
-	struct sysfs_channel *sysfs; // NULL on the character-device path
+	struct sysfs_channel *sysfs;
+	struct chardev_channel *cdev;
 };
 
 static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
@@ -49,12 +59,13 @@ static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
 	return dirfd;
 }
 
-extern "C" struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
+QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 {
 	auto *handle = static_cast<struct pwm_chip *>(calloc(1, sizeof(struct pwm_chip)));
 	if (handle == nullptr)
 		return nullptr;
 
+	handle->number = chip;
 	handle->sysfs_dirfd = -1;
 	handle->chardev_fd = chardev_open(chip);
 	if (handle->chardev_fd < 0) {
@@ -69,7 +80,43 @@ extern "C" struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 	return handle;
 }
 
-extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
+// The device refuses a channel that sysfs exported (EBUSY). Such a channel
+// is someone's on purpose, a boot script's or a udev rule's, and sysfs can
+// still drive it; any other holder keeps the EBUSY.
+static bool exported_through_sysfs(struct pwm_chip *chip, unsigned int channel)
+{
+	if (chip->sysfs_dirfd < 0) {
+		unsigned int npwm = 0;
+		chip->sysfs_dirfd = sysfs_open_chip(chip->number, &npwm);
+		if (chip->sysfs_dirfd < 0)
+			return false;
+	}
+	char dir[16];
+	snprintf(dir, sizeof(dir), "pwm%u", channel);
+	struct stat st;
+	return fstatat(chip->sysfs_dirfd, dir, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)
+{
+	if (chip->chardev_fd < 0) {
+		pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, pwm->channel);
+		return pwm->sysfs != nullptr;
+	}
+	pwm->cdev = chardev_channel_take(chip->chardev_fd, pwm->channel);
+	if (pwm->cdev != nullptr)
+		return true;
+	if (errno != EBUSY)
+		return false;
+	if (!exported_through_sysfs(chip, pwm->channel)) {
+		errno = EBUSY;
+		return false;
+	}
+	pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, pwm->channel);
+	return pwm->sysfs != nullptr;
+}
+
+QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
 {
 	if (chip == nullptr || (chip->chardev_fd < 0 && channel >= chip->npwm)) {
 		errno = EINVAL;
@@ -91,33 +138,36 @@ extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int chan
 	auto *pwm = static_cast<struct pwm *>(calloc(1, sizeof(struct pwm)));
 	if (pwm == nullptr)
 		return nullptr;
-	pwm->chip = chip;
 	pwm->channel = channel;
 
-	const bool taken = chip->chardev_fd >= 0
-		? chardev_request(chip->chardev_fd, channel) == 0
-		: (pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, channel)) != nullptr;
-	if (!taken) {
+	if (!take_channel(chip, pwm)) {
 		free_keep_errno(pwm);
 		return nullptr;
 	}
-
 	chip->pwms[chip->npwms++] = pwm;
 	return pwm;
 }
 
-extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+QUORVIN_API int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
 	if (pwm == nullptr || wf == nullptr) {
 		errno = EINVAL;
 		return -1;
 	}
+	// The kernel's own rules for a waveform, checked alike on both paths
+	// before anything is written.
+	const uint64_t period = wf->period_length_ns;
+	if (period > INT64_MAX || wf->duty_length_ns > period ||
+	    (wf->duty_offset_ns != 0 && wf->duty_offset_ns >= period)) {
+		errno = EINVAL;
+		return -1;
+	}
 	if (pwm->sysfs != nullptr)
 		return sysfs_channel_apply(pwm->sysfs, wf);
-	return chardev_apply(pwm->chip->chardev_fd, pwm->channel, wf);
+	return chardev_channel_apply(pwm->cdev, wf);
 }
 
-extern "C" void pwm_chip_close(struct pwm_chip *chip)
+QUORVIN_API void pwm_chip_close(struct pwm_chip *chip)
 {
 	if (chip == nullptr)
 		return;
@@ -126,6 +176,8 @@ extern "C" void pwm_chip_close(struct pwm_chip *chip)
 	for (size_t i = 0; i < chip->npwms; ++i) {
 		if (chip->pwms[i]->sysfs != nullptr)
 			sysfs_channel_release(chip->pwms[i]->sysfs);
+		if (chip->pwms[i]->cdev != nullptr)
+			chardev_channel_release(chip->pwms[i]->cdev);
 		free(chip->pwms[i]);
 	}
 	free(chip->pwms);

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,6 +32,8 @@ constexpr long export_poll_ns = 5L * 1000 * 1000;
 
 struct sysfs_channel {
 	int fd[ATTR_COUNT];
+	// The channel's folder, locked while this handle holds the channel.
+	int dirfd;
 	// The channel's state as the kernel last accepted it; valid only while
 	// known is set. A refused write clears known, so the next waveform
 	// starts by reading the state again instead of trusting a guess.
@@ -100,17 +103,17 @@ static int set_inversed(struct sysfs_channel *ch, bool inversed)
 
 int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
+	const uint64_t period = wf->period_length_ns;
+	// A sweep's step on a running output: the duty is all that changes.
+	if (ch->known && ch->enable == 1 && !ch->inversed && period == ch->period && period != 0 &&
+	    wf->duty_offset_ns == 0)
+		return set_duty(ch, wf->duty_length_ns);
+
 	if (!ch->known && read_state(ch) < 0)
 		return -1;
 
-	const uint64_t period = wf->period_length_ns;
 	if (period == 0)
 		return set_enabled(ch, false);
-
-	if (wf->duty_length_ns > period) {
-		errno = EINVAL;
-		return -1;
-	}
 
 	// sysfs knows only duty and polarity. An active part that ends exactly
 	// at the period's end is the inverse of one that starts at its start.
@@ -153,10 +156,20 @@ static int export_channel(int chip_dirfd, unsigned int channel)
 	const int len = snprintf(text, sizeof(text), "%u\n", channel);
 	const ssize_t n = write(fd, text, static_cast<size_t>(len));
 	close_keep_errno(fd);
-	// EBUSY: someone else exported it meanwhile, which is as good.
-	if (n < 0 && errno != EBUSY)
+	if (n >= 0)
+		return 0;
+	// EBUSY with the channel's folder in place: someone else exported it
+	// meanwhile, which is as good. Without it, a kernel driver (a fan, a
+	// backlight, an LED) holds the channel, and no wait will change that.
+	if (errno != EBUSY)
 		return -1;
-	return 0;
+	struct stat st;
+	char dir[16];
+	snprintf(dir, sizeof(dir), "pwm%u", channel);
+	if (fstatat(chip_dirfd, dir, &st, 0) == 0)
+		return 0;
+	errno = EBUSY;
+	return -1;
 }
 
 static long long now_ns()
@@ -205,6 +218,7 @@ struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
 	*ch = {};
 	for (int &fd : ch->fd)
 		fd = -1;
+	ch->dirfd = -1;
 
 	const long long deadline = now_ns() + export_wait_ns;
 	for (int i = 0; i < ATTR_COUNT; ++i) {
@@ -215,6 +229,17 @@ struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
 			sysfs_channel_release(ch);
 			return nullptr;
 		}
+	}
+
+	// One holder at a time, as the character device keeps it: the lock
+	// goes with the open folder, so closing the chip or ending the process
+	// releases it, and the channel stays exported.
+	ch->dirfd = openat(chip_dirfd, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (ch->dirfd < 0 || flock(ch->dirfd, LOCK_EX | LOCK_NB) < 0) {
+		if (errno == EWOULDBLOCK)
+			errno = EBUSY;
+		sysfs_channel_release(ch);
+		return nullptr;
 	}
 
 	if (read_state(ch) < 0) {
@@ -231,6 +256,8 @@ void sysfs_channel_release(struct sysfs_channel *ch)
 		if (fd >= 0)
 			close(fd);
 	}
+	if (ch->dirfd >= 0)
+		close(ch->dirfd);
 	free(ch);
 	errno = saved;
 }

@@ -20,6 +20,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,12 +29,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A four-channel chip whose hardware counts in steps of 1000 ns.
+// A four-channel chip whose hardware counts in steps of 1000 ns, has no
+// duty offset, and whose channel 3 shares its period with channel 2 while
+// channel 2 runs. Channels are held by an open file, or by sysfs (-2) for a
+// channel exported there.
 struct fake_chip {
 	static constexpr unsigned int npwm = 4;
+	static constexpr int sysfs = -2;
 	int holder[npwm]; // fd that holds the channel, or -1
 	pwmchip_waveform wf[npwm];
 	int ioctls;
+	int roundwf_ioctls;
 };
 
 fake_chip chip_state;
@@ -57,44 +63,58 @@ int fail(int err)
 	return -1;
 }
 
-// Takes the channel for fd as the kernel does: on request, and implicitly
-// on a first waveform.
-int take(int fd, unsigned long channel)
+bool valid(const pwmchip_waveform &wf)
 {
-	if (channel >= fake_chip::npwm)
-		return fail(EINVAL);
-	if (chip_state.holder[channel] != -1 && chip_state.holder[channel] != fd)
-		return fail(EBUSY);
-	chip_state.holder[channel] = fd;
-	return 0;
+	return wf.__pad == 0 && wf.period_length_ns <= INT64_MAX && wf.duty_length_ns <= wf.period_length_ns &&
+		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
+}
+
+// The kernel's rule: the nearest value at or below each one asked for, and
+// the smallest there is where none is below.
+pwmchip_waveform round_down(const pwmchip_waveform &wf)
+{
+	if (wf.period_length_ns == 0)
+		return { wf.hwpwm, 0, 0, 0, 0 };
+	uint64_t period = std::max<uint64_t>(wf.period_length_ns / 1000 * 1000, 1000);
+	if (wf.hwpwm == 3 && chip_state.wf[2].period_length_ns != 0)
+		period = chip_state.wf[2].period_length_ns;
+	const uint64_t duty = std::min<uint64_t>(wf.duty_length_ns / 1000 * 1000, period);
+	return { wf.hwpwm, 0, period, duty, 0 };
 }
 
 int fake_ioctl(int fd, unsigned long request, unsigned long arg)
 {
 	++chip_state.ioctls;
+	// The waveform ioctls pass a pointer in the argument.
+	// NOLINTNEXTLINE(performance-no-int-to-ptr)
+	auto *wf = reinterpret_cast<pwmchip_waveform *>(arg);
 	switch (request) {
 	case PWM_IOCTL_REQUEST:
-		return take(fd, arg);
+		if (arg >= fake_chip::npwm)
+			return fail(EINVAL);
+		if (chip_state.holder[arg] != -1 && chip_state.holder[arg] != fd)
+			return fail(EBUSY);
+		chip_state.holder[arg] = fd;
+		return 0;
 	case PWM_IOCTL_FREE:
 		if (arg >= fake_chip::npwm)
 			return fail(EINVAL);
 		if (chip_state.holder[arg] == fd)
 			chip_state.holder[arg] = -1;
 		return 0;
-	case PWM_IOCTL_SETROUNDEDWF: {
-		// The waveform ioctls pass a pointer in the argument.
-		// NOLINTNEXTLINE(performance-no-int-to-ptr)
-		pwmchip_waveform wf = *reinterpret_cast<const pwmchip_waveform *>(arg);
-		if (wf.__pad != 0 || take(fd, wf.hwpwm) < 0)
+	case PWM_IOCTL_ROUNDWF:
+		++chip_state.roundwf_ioctls;
+		if (wf->__pad != 0 || wf->hwpwm >= fake_chip::npwm || chip_state.holder[wf->hwpwm] != fd ||
+		    !valid(*wf))
 			return fail(EINVAL);
-		if (wf.period_length_ns > 0 &&
-		    (wf.duty_length_ns > wf.period_length_ns || wf.duty_offset_ns >= wf.period_length_ns))
+		*wf = round_down(*wf);
+		return 0;
+	case PWM_IOCTL_SETROUNDEDWF:
+		if (!valid(*wf) || wf->hwpwm >= fake_chip::npwm || chip_state.holder[wf->hwpwm] != fd)
 			return fail(EINVAL);
-		const bool rounded_up = wf.period_length_ns % 1000 != 0;
-		wf.period_length_ns += rounded_up ? 1000 - wf.period_length_ns % 1000 : 0;
-		chip_state.wf[wf.hwpwm] = wf;
-		return rounded_up ? 1 : 0;
-	}
+		// Answers 0 even where it had to round up, as the kernel does.
+		chip_state.wf[wf->hwpwm] = round_down(*wf);
+		return 0;
 	default:
 		return fail(ENOTTY);
 	}
@@ -176,45 +196,94 @@ TEST_F(ChardevTest, ChannelsAreRequestedAndHeldUntilClose)
 	pwm_chip_close(b);
 }
 
-TEST_F(ChardevTest, EachWaveformIsOneIoctl)
+TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 {
 	struct wf_case {
 		const char *name;
+		unsigned int channel;
 		pwm_waveform wf;
 		int result;
 		int err;
-		uint64_t applied_period; // what the hardware made, where accepted
+		int ioctls;
+		pwmchip_waveform applied; // the channel's hardware afterwards
 	};
+	// In order, each from the state the one before left.
+	// clang-format off
 	const wf_case cases[] = {
-		{ "exact", { 50000, 20000, 0 }, 0, 0, 50000 },
-		{ "rounded up is success too", { 1500, 700, 0 }, 1, 0, 2000 },
-		{ "offset passes through", { 3000, 1000, 500 }, 0, 0, 3000 },
-		{ "period 0 switches off", { 0, 0, 0 }, 0, 0, 0 },
-		{ "duty above the period", { 1000, 1001, 0 }, -1, EINVAL, 0 },
-		{ "offset at the period", { 1000, 0, 1000 }, -1, EINVAL, 0 },
+		{ "first waveform: checked, then set", 2, { 50000, 20000, 0 }, 0, 0, 2, { 2, 0, 50000, 20000, 0 } },
+		{ "only the duty changes: one ioctl", 2, { 50000, 21000, 0 }, 0, 0, 1, { 2, 0, 50000, 21000, 0 } },
+		{ "a duty between steps rounds down", 2, { 50000, 21500, 0 }, 0, 0, 1, { 2, 0, 50000, 21000, 0 } },
+		{ "a new period is checked again", 2, { 50500, 1000, 0 }, 0, 0, 2, { 2, 0, 50000, 1000, 0 } },
+		{ "period below the shortest", 2, { 500, 0, 0 }, -1, EINVAL, 1, { 2, 0, 50000, 1000, 0 } },
+		{ "offset the hardware drops", 2, { 50000, 1000, 49000 }, -1, EOPNOTSUPP, 1, { 2, 0, 50000, 1000, 0 } },
+		{ "duty above the period", 2, { 1000, 1001, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
+		{ "offset at the period", 2, { 1000, 0, 1000 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
+		{ "period above 2^63 - 1", 2, { 1ULL << 63, 0, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
+		{ "period 0 with a duty", 2, { 0, 5, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
+		{ "period 0 switches off", 2, { 0, 0, 0 }, 0, 0, 1, { 2, 0, 0, 0, 0 } },
+		{ "channel 2 runs again", 2, { 40000, 0, 0 }, 0, 0, 2, { 2, 0, 40000, 0, 0 } },
+		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, 1, { 0, 0, 0, 0, 0 } },
+		{ "period held shorter by a sibling", 3, { 100000, 10000, 0 }, 0, 0, 2, { 3, 0, 40000, 10000, 0 } },
 	};
+	// clang-format on
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
-	pwm *pwm = pwm_chip_get_pwm(chip, 2);
-	ASSERT_NE(pwm, nullptr);
+	pwm *pwms[fake_chip::npwm] = { nullptr, nullptr, pwm_chip_get_pwm(chip, 2), pwm_chip_get_pwm(chip, 3) };
+	ASSERT_NE(pwms[2], nullptr);
+	ASSERT_NE(pwms[3], nullptr);
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
-		chip_state.wf[2] = {};
 		const int before = chip_state.ioctls;
 		pwm_waveform wf = c.wf;
 		errno = 0;
-		EXPECT_EQ(pwm_set_waveform(pwm, &wf), c.result);
-		EXPECT_EQ(chip_state.ioctls - before, 1);
+		EXPECT_EQ(pwm_set_waveform(pwms[c.channel], &wf), c.result);
 		if (c.result < 0) {
 			EXPECT_EQ(errno, c.err);
-			continue;
 		}
-		EXPECT_EQ(chip_state.wf[2].hwpwm, 2U);
-		EXPECT_EQ(chip_state.wf[2].period_length_ns, c.applied_period);
-		EXPECT_EQ(chip_state.wf[2].duty_length_ns, c.wf.duty_length_ns);
-		EXPECT_EQ(chip_state.wf[2].duty_offset_ns, c.wf.duty_offset_ns);
+		EXPECT_EQ(chip_state.ioctls - before, c.ioctls);
+		const pwmchip_waveform &got = chip_state.wf[c.channel];
+		EXPECT_EQ(got.hwpwm, c.applied.hwpwm);
+		EXPECT_EQ(got.period_length_ns, c.applied.period_length_ns);
+		EXPECT_EQ(got.duty_length_ns, c.applied.duty_length_ns);
+		EXPECT_EQ(got.duty_offset_ns, c.applied.duty_offset_ns);
+		EXPECT_EQ(wf.duty_length_ns, c.wf.duty_length_ns) << "the caller's record is left as it was";
 	}
+	pwm_chip_close(chip);
+}
+
+// The device refuses a channel that sysfs exported; such a channel is taken
+// through sysfs. Any other holder keeps the device's EBUSY.
+TEST_F(ChardevTest, BusyChannelIsTakenThroughSysfsOnlyWhereSysfsExportedIt)
+{
+	const std::string sys = root_ + "/sys";
+	ASSERT_EQ(system( // NOLINT(cert-env33-c): runs the project's own script
+			  ("'" MAKE_PWM_TREE "' '" + sys + "' 2").c_str()),
+		  0);
+	chip_state.holder[1] = fake_chip::sysfs; // pwm1/ is there
+	chip_state.holder[3] = 99; // another open file; no pwm3/ in sysfs
+
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *through_sysfs = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(through_sysfs, nullptr) << strerror(errno);
+	pwm_waveform wf{ 20, 14, 0 };
+	EXPECT_EQ(pwm_set_waveform(through_sysfs, &wf), 0);
+	EXPECT_EQ(read_file(sys + "/pwmchip0/pwm1/duty_cycle").substr(0, 3), "14\n");
+	EXPECT_EQ(read_file(sys + "/pwmchip0/pwm1/enable"), "1\n");
+	EXPECT_EQ(chip_state.wf[1].period_length_ns, 0U) << "nothing went through the device";
+
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm(chip, 3), nullptr);
+	EXPECT_EQ(errno, EBUSY);
+
+	// A second handle on the sysfs-exported channel finds it held.
+	pwm_chip *other = pwm_chip_open_by_number(0);
+	ASSERT_NE(other, nullptr);
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm(other, 1), nullptr);
+	EXPECT_EQ(errno, EBUSY);
+	pwm_chip_close(other);
 	pwm_chip_close(chip);
 }
 

@@ -250,8 +250,14 @@ const waveform_case waveform_cases[] = {
 	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true } },
 	{ "period 0 turns the output off", { 100, 30, 1, false }, { 0, 0, 0 }, 0, 0,
 	  { "enable" }, { 100, 30, 0, false } },
-	{ "period 0 on a stopped output: no write", { 100, 30, 0, false }, { 0, 5, 0 }, 0, 0,
+	{ "period 0 on a stopped output: no write", { 100, 30, 0, false }, { 0, 0, 0 }, 0, 0,
 	  {}, { 100, 30, 0, false } },
+	{ "period 0 with a duty is a duty above the period", { 100, 30, 1, false }, { 0, 5, 0 }, -1, EINVAL,
+	  {}, { 100, 30, 1, false } },
+	{ "offset at the period", { 100, 30, 1, false }, { 100, 0, 100 }, -1, EINVAL,
+	  {}, { 100, 30, 1, false } },
+	{ "found stopped at the same period: duty, then enable", { 100, 30, 0, false }, { 100, 40, 0 }, 0, 0,
+	  { "duty_cycle", "enable" }, { 100, 40, 1, false } },
 	{ "duty above the period", { 100, 30, 1, false }, { 100, 101, 0 }, -1, EINVAL,
 	  {}, { 100, 30, 1, false } },
 	{ "offset sysfs cannot express", { 100, 30, 1, false }, { 100, 30, 10 }, -1, EOPNOTSUPP,
@@ -332,6 +338,41 @@ TEST_F(SysfsTest, RefusedWriteIsNotBelieved)
 	EXPECT_EQ(recorder.writes(), (std::vector<std::string>{ "duty_cycle", "period", "enable" }));
 	pwm_chip_close(chip);
 	EXPECT_EQ(read_channel(0), (channel_state{ 100, 40, 1, false }));
+}
+
+// One holder per channel, across handles and processes alike; the lock goes
+// with the handle, and the channel stays exported.
+TEST_F(SysfsTest, ChannelHasOneHolderAtATime)
+{
+	lay_out_channel(1, { 1000000000, 1000000000, 0, false });
+	pwm_chip *first = pwm_chip_open_by_number(0);
+	ASSERT_NE(first, nullptr);
+	pwm *held = pwm_chip_get_pwm(first, 1);
+	ASSERT_NE(held, nullptr);
+	pwm_waveform wf{ 300, 100, 0 };
+	ASSERT_EQ(pwm_set_waveform(held, &wf), 0);
+
+	pwm_chip *second = pwm_chip_open_by_number(0);
+	ASSERT_NE(second, nullptr);
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm(second, 1), nullptr);
+	EXPECT_EQ(errno, EBUSY);
+
+	const tool_run other = run_tool({ "-p", "1", "-P", "20", "-S", "7" },
+					{ "QUORVIN_SYSFS_DIR=" + root_, "ASAN_OPTIONS=detect_leaks=0" });
+	EXPECT_EQ(other.status, 1);
+	EXPECT_EQ(other.err, "Failed to get pwm0: Device or resource busy\n");
+	EXPECT_EQ(read_channel(1), (channel_state{ 300, 100, 1, false })) << "the holder's waveform stands";
+
+	wf.duty_length_ns = 200;
+	EXPECT_EQ(pwm_set_waveform(held, &wf), 0);
+	pwm_chip_close(first);
+	EXPECT_EQ(read_channel(1), (channel_state{ 300, 200, 1, false }));
+	EXPECT_EQ(read_file(chip_ + "/unexport"), "");
+
+	EXPECT_NE(pwm_chip_get_pwm(second, 1), nullptr) << "released by closing the first chip";
+	pwm_chip_close(second);
+	EXPECT_EQ(run_tool({ "-p", "1", "-P", "20", "-S", "7" }, { "QUORVIN_SYSFS_DIR=" + root_ }).status, 0);
 }
 
 TEST_F(SysfsTest, ToolSweepsMadeUpChip)

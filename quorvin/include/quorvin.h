@@ -24,24 +24,49 @@ struct pwm_waveform {
 	uint64_t duty_offset_ns;
 };
 
-/* Opens /sys/class/pwm/pwmchipN. NULL with errno on failure (ENOENT for a
- * chip that does not exist). */
+/* Opens chip N: through its character device /dev/pwmchipN where the
+ * kernel gives the chip one (Linux 6.13 and later, drivers that describe
+ * waveforms), through /sys/class/pwm/pwmchipN otherwise. NULL with errno on
+ * failure (ENOENT for a chip that does not exist). */
 struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
 
-/* Takes one channel of an open chip, exporting it if needed. The handle
- * belongs to the chip and lives until the chip is closed. NULL with errno on
- * failure (EINVAL for a channel beyond the chip's count, ETIMEDOUT when an
- * exported channel never shows up). */
+/* Takes one channel of an open chip. The handle belongs to the chip and
+ * lives until the chip is closed; so does the hold on the channel, which
+ * also ends with the process. A channel has one holder at a time: a second
+ * handle, in this process or another, gets EBUSY, as does a channel that a
+ * kernel driver uses (an LED, a fan, a backlight). Through sysfs the channel
+ * is exported if it is not yet and stays exported. On a chip with a device
+ * node, a channel that was exported through sysfs is taken through sysfs.
+ * NULL with errno on failure (EINVAL for a channel beyond the chip's count,
+ * EBUSY as above, EACCES for a channel this user may not drive, ETIMEDOUT
+ * when an exported channel never shows up). */
 struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
 
-/* Makes the channel emit exactly *wf, whatever state it was found in.
- * Returns 0 on success, -1 with errno on failure (the kernel's errno for a
- * refused write, EINVAL for a duty above the period, EOPNOTSUPP for an
- * offset that the channel cannot express). */
+/* Makes the channel emit *wf, whatever state it was found in, and leaves
+ * *wf as it is. Returns 0 on success, -1 with errno on failure; the same on
+ * either path:
+ * - The hardware makes the nearest waveform at or below the one asked: the
+ *   kernel rounds the period down to one the channel can make, then the duty
+ *   and the offset. So a duty between two of the hardware's steps gives the
+ *   lower one, and a period above the longest gives the longest.
+ * - A period of 0 (with duty and offset 0) switches the output off.
+ * - EINVAL, with the output untouched: a duty above the period, a nonzero
+ *   offset not below the period, a period above 2^63 - 1, and a nonzero
+ *   period the channel can only make longer than asked: below its shortest,
+ *   or held at a longer one by a channel that shares it. (A channel that
+ *   shares a shorter period gets that one, as rounding down.)
+ * - EOPNOTSUPP, with the output untouched: a nonzero offset the channel
+ *   cannot make. Through sysfs that is any offset except the one that ends
+ *   the active part at the period's end (made as inversed polarity).
+ * - The kernel's errno for anything else it refuses.
+ * Through sysfs, rounding is the kernel's on chips that describe waveforms
+ * and the driver's own on older ones. A waveform that changes only the duty
+ * of the one before costs one system call. */
 int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
-/* Releases the chip and all its channel handles. The outputs keep their
- * last waveform and stay exported. */
+/* Releases the chip, its channel handles and its holds on the channels. The
+ * outputs keep their last waveform, and channels exported through sysfs stay
+ * exported. */
 void pwm_chip_close(struct pwm_chip *chip);
 
 #ifdef __cplusplus
