@@ -1,7 +1,8 @@
 #!/bin/busybox sh
 # /init of the test guest: bring up the PWM drivers, run the suite with its
-# output on the second serial port (kept apart from kernel messages), leave
-# the exit status on the console, power off.
+# output on a port of its own (kept apart from kernel messages), leave the
+# exit status on the console, power off. /q/guest.env names the port and the
+# modules, in load order (chips are numbered in the order they bind).
 /bin/busybox --install -s /bin
 export PATH=/bin
 mkdir -p /proc /sys /dev /tmp
@@ -15,15 +16,24 @@ marker() {
 	poweroff -f
 }
 
-stty -F /dev/ttyS1 raw -echo || marker "setup: no second serial port"
-exec 3> /dev/ttyS1
+. /q/guest.env || marker "setup: payload missing"
 
-insmod /modules/pwm-lpss.ko || marker "setup: insmod pwm-lpss.ko failed"
-insmod /modules/pwm-lpss-platform.ko || marker "setup: insmod pwm-lpss-platform.ko failed"
-
-# The platform driver binds asynchronously; give both chips up to ~5 s.
 i=0
-while [ ! -e /sys/class/pwm/pwmchip0/npwm ] || [ ! -e /sys/class/pwm/pwmchip4/npwm ]; do
+while [ ! -e "$GUEST_OUT" ]; do
+	i=$((i + 1))
+	[ "$i" -gt 50 ] && marker "setup: no output port $GUEST_OUT"
+	sleep 0.1
+done
+case $GUEST_OUT in /dev/ttyS*) stty -F "$GUEST_OUT" raw -echo || marker "setup: stty $GUEST_OUT failed" ;; esac
+exec 3> "$GUEST_OUT"
+
+for m in $GUEST_MODULES; do
+	insmod "/modules/$m.ko" || marker "setup: insmod $m.ko failed"
+done
+
+# Drivers may bind asynchronously; give both chips up to ~5 s.
+i=0
+while [ "$(ls -d /sys/class/pwm/pwmchip* 2>/dev/null | wc -l)" -lt 2 ]; do
 	i=$((i + 1))
 	[ "$i" -gt 50 ] && marker "setup: PWM chips did not appear: $(ls /sys/class/pwm 2>&1 | tr '\n' ' ')"
 	sleep 0.1

@@ -1,126 +1,257 @@
 #!/bin/bash
-# Runs pwm-sweep and libquorvin against a real kernel PWM chip: Debian's own
-# kernel booted under QEMU (TCG) with two LPSS PWM controllers declared in an
-# extra ACPI table. Everything is fetched from Debian's package registry and
-# cached; one boot runs the whole guest suite.
+# Runs pwm-sweep and libquorvin against real kernel PWM chips: Debian's own
+# kernels booted under QEMU (TCG), all cases of a guest in one boot.
 #
-#   run-kernel-tests.sh --tool build/pwm-sweep [--prog FILE]... [--cache DIR]
-#                       [--work DIR] [--timeout SECS] [--guest-script FILE]
+#   run-kernel-tests.sh --guest GUEST (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR)
+#                       [--cache DIR] [--work DIR] [--timeout SECS]
+#
+# GUEST is one of
+#   x86-6.1   Debian 12's kernel (linux-image-amd64), two pwm-lpss chips from an extra ACPI table
+#   x86-6.12  Debian 12's 6.12 (linux-image-6.12-amd64), same chips
+#   x86-7     Debian 13 backports' 7.x (linux-image-amd64), same chips
+#   arm64-7   Debian 13 backports' 7.x for arm64 on QEMU's virt board: pwm-mediatek (the
+#             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each
+# Every package name is resolved on each run and cached by the resolved name.
+# Debian 13 packages come through an apt configuration of the harness's own,
+# kept in the cache folder; the machine's apt setup is left as it is.
 #
 # --prog adds a helper program to the guest (next to the tool, in /q/bin).
-# Programs run in the guest as built: their shared libraries (from ldd) are
-# copied along and they are started through the copied dynamic loader.
+# Programs run in the guest as built: their shared libraries are copied along
+# and they are started through the copied dynamic loader (/q/ld.so).
+# --cross-build configures and builds the project for the guest's
+# architecture in DIR (with cmake/<triplet>.cmake from --source) and takes
+# the tool and helpers from there.
 # Exit status: 0 if every case passed, 1 if a case failed, 2 if the harness
 # itself could not get a result (download, build of the guest, boot).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+guest=x86-6.1
 tool=
 progs=()
+cross_build=
+source_dir=
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvin-kernel
 work=
-qemu_timeout=100
-guest_script=$here/guest-tests.sh
+qemu_timeout=150
 
+usage() {
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|arm64-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	exit 2
+}
 while [ $# -gt 0 ]; do
+	[ $# -ge 2 ] || usage
 	case $1 in
-	--tool) tool=$2; shift 2 ;;
-	--prog) progs+=("$2"); shift 2 ;;
-	--cache) cache=$2; shift 2 ;;
-	--work) work=$2; shift 2 ;;
-	--timeout) qemu_timeout=$2; shift 2 ;;
-	--guest-script) guest_script=$2; shift 2 ;;
-	*) echo "usage: $0 --tool FILE [--prog FILE]... [--cache DIR] [--work DIR] [--timeout SECS] [--guest-script FILE]" >&2; exit 2 ;;
+	--guest) guest=$2 ;;
+	--tool) tool=$2 ;;
+	--prog) progs+=("$2") ;;
+	--cross-build) cross_build=$2 ;;
+	--source) source_dir=$2 ;;
+	--cache) cache=$2 ;;
+	--work) work=$2 ;;
+	--timeout) qemu_timeout=$2 ;;
+	*) usage ;;
 	esac
+	shift 2
 done
 
 t_start=$(date +%s.%N)
 elapsed() { awk -v a="$t_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 
 die() {
-	echo "HARNESS ERROR: $*"
-	echo "kernel stage: $(elapsed) s (aborted)"
+	echo "HARNESS ERROR ($guest): $*"
+	echo "kernel stage $guest: $(elapsed) s (aborted)"
 	exit 2
 }
-note() { echo "[kernel $(elapsed)s] $*"; }
+note() { echo "[kernel $guest $(elapsed)s] $*"; }
 last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "none"; }
 
-[ -n "$tool" ] && { [ -x "$tool" ] || die "tool not found or not executable: $tool (build the project first)"; }
-for p in "${progs[@]}"; do [ -x "$p" ] || die "helper program not found: $p"; done
-[ -f "$guest_script" ] || die "guest script not found: $guest_script"
+# --- what each guest is made of ------------------------------------------------
+# apt: host (the machine's own sources) or private (Debian 13, own config).
+# target_release: what resolves the kernel's meta package there.
+case $guest in
+x86-6.1 | x86-6.12 | x86-7)
+	arch=amd64
+	triplet=x86_64-linux-gnu
+	qemu=qemu-system-x86_64
+	modules=(pwm-lpss pwm-lpss-platform)
+	busybox_apt=host
+	busybox_pkg=busybox-static
+	suite=guest-tests-x86.sh
+	guest_out=/dev/ttyS1
+	host_pkgs=(qemu-system-x86:qemu-system-x86_64 acpica-tools:iasl cpio:cpio)
+	case $guest in
+	x86-6.1) kernel_apt=host meta=linux-image-amd64 target_release= ;;
+	x86-6.12) kernel_apt=host meta=linux-image-6.12-amd64 target_release= ;;
+	x86-7) kernel_apt=private meta=linux-image-amd64 target_release=trixie-backports ;;
+	esac
+	;;
+arm64-7)
+	arch=arm64
+	triplet=aarch64-linux-gnu
+	qemu=qemu-system-aarch64
+	modules=(pwm-mediatek pwm-bcm2835 leds-pwm)
+	kernel_apt=private meta=linux-image-arm64:arm64 target_release=trixie-backports
+	busybox_apt=private
+	busybox_pkg=busybox-static:arm64
+	suite=guest-tests-arm64.sh
+	guest_out=/dev/vport0p1
+	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
+		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)
+	;;
+*) usage ;;
+esac
+
+if [ -n "$cross_build" ]; then
+	[ -n "$source_dir" ] || die "--cross-build needs --source"
+	[ -f "$source_dir/cmake/$triplet.cmake" ] || die "no toolchain file $source_dir/cmake/$triplet.cmake"
+else
+	[ -n "$tool" ] || usage
+	[ "$arch" = amd64 ] || die "$guest runs cross-built programs: give --cross-build and --source"
+	[ -x "$tool" ] || die "tool not found or not executable: $tool (build the project first)"
+	for p in "${progs[@]}"; do [ -x "$p" ] || die "helper program not found: $p"; done
+fi
+[ -f "$here/$suite" ] || die "guest script not found: $here/$suite"
 [ -n "$work" ] || work=$(mktemp -d /tmp/quorvin-kernel.XXXXXX)
 mkdir -p "$cache" "$work" || die "cannot create $cache or $work"
 cache=$(cd "$cache" && pwd)
 work=$(cd "$work" && pwd)
-rm -rf "$cache"/.fetch.*  # left by an interrupted download
+rm -rf "$cache"/.fetch.* # left by an interrupted download
+# Folders of the single-kernel layout this cache once had.
+rm -rf "$cache"/linux-image-* "$cache"/busybox-static_*
 
 export DEBIAN_FRONTEND=noninteractive
-apt_updated=
-apt_update() {
-	[ -n "$apt_updated" ] && return 0
-	apt_updated=1
-	note "apt-get update"
-	apt-get update -qq >"$work/apt-update.log" 2>&1 || die "apt-get update failed (see $work/apt-update.log)"
-}
 
 # --- host tools ------------------------------------------------------------
 missing=()
-command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
-command -v iasl >/dev/null || missing+=(acpica-tools)
-command -v cpio >/dev/null || missing+=(cpio)
+for pc in "${host_pkgs[@]}"; do
+	command -v "${pc#*:}" >/dev/null || missing+=("${pc%%:*}")
+done
+host_updated=
+host_update() {
+	[ -n "$host_updated" ] && return 0
+	host_updated=1
+	note "apt-get update"
+	apt-get update -qq >"$work/apt-update.log" 2>&1 || die "apt-get update failed (see $work/apt-update.log)"
+}
 if [ ${#missing[@]} -gt 0 ]; then
 	[ "$(id -u)" = 0 ] || die "missing host packages (${missing[*]}); install them as root: apt-get install --no-install-recommends ${missing[*]}"
 	note "installing ${missing[*]}"
 	if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$work/apt-install.log" 2>&1; then
-		apt_update
+		host_update
 		apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$work/apt-install.log" 2>&1 ||
 			die "apt-get install ${missing[*]} failed (see $work/apt-install.log)"
 	fi
 fi
-for c in qemu-system-x86_64 iasl cpio dpkg-deb ldd timeout gzip; do
+for c in "$qemu" cpio dpkg-deb timeout gzip xz; do
 	command -v "$c" >/dev/null || die "host command $c not found"
 done
 
-# --- packages from the registry, cached by name (and version for busybox) ----
-# Debian renames the kernel package whenever its ABI number moves, so the
-# name is resolved on every run.
-kernel_pkg() {
-	apt-cache depends linux-image-amd64 2>/dev/null |
-		awk '$1 ~ /Depends:$/ && $2 ~ /^linux-image-/ { print $2; exit }'
+# --- apt: the machine's own, or the private one for Debian 13 ----------------
+papt=$cache/apt
+archive=$(awk '$1 == "URIs:" { for (i = 2; i <= NF; i++) print $i }' /etc/apt/sources.list.d/*.sources 2>/dev/null |
+	grep -v security | head -n 1)
+archive=${archive:-http://deb.debian.org/debian}
+papt_opts=(-o "Dir::Etc::sourcelist=$papt/sources.list" -o Dir::Etc::sourceparts=-
+	-o "Dir::State::Lists=$papt/lists" -o "Dir::Cache=$papt/cache" -o Dir::State::status=/dev/null
+	-o APT::Sandbox::User=root -o APT::Architectures::=amd64 -o APT::Architectures::=arm64)
+papt_updated=
+papt_update() {
+	[ -n "$papt_updated" ] && return 0
+	papt_updated=1
+	note "apt-get update (private Debian 13 lists)"
+	mkdir -p "$papt/lists/partial" "$papt/cache/archives/partial" || die "cannot create $papt"
+	apt-get "${papt_opts[@]}" update -qq >"$work/papt-update.log" 2>&1 ||
+		die "private apt-get update failed (see $work/papt-update.log)"
+	touch "$papt/updated"
 }
-kpkg=$(kernel_pkg)
-[ -n "$kpkg" ] || { apt_update; kpkg=$(kernel_pkg); }
-[ -n "$kpkg" ] || die "cannot resolve the kernel package behind linux-image-amd64"
+if [ "$kernel_apt" = private ] || [ "$busybox_apt" = private ]; then
+	sources="deb [arch=amd64,arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive"
+	want=$(printf '%s trixie-backports main\n%s trixie main\n' "$sources" "$sources")
+	mkdir -p "$papt"
+	if [ "$(cat "$papt/sources.list" 2>/dev/null)" != "$want" ]; then
+		echo "$want" >"$papt/sources.list"
+		rm -f "$papt/updated"
+	fi
+	# Lists a day old still name what the archive has, mostly; a package
+	# that has left it is caught at download and the lists are renewed.
+	[ -n "$(find "$papt/updated" -mmin -1440 2>/dev/null)" ] || papt_update
+fi
 
-bb_version() { apt-cache policy busybox-static 2>/dev/null | awk '/Candidate:/ { print $2; exit }'; }
-bbver=$(bb_version)
-case $bbver in '' | '(none)') apt_update; bbver=$(bb_version) ;; esac
-case $bbver in '' | '(none)') die "busybox-static has no candidate version" ;; esac
+# apt_cmd WHICH PROGRAM ARGS...: run an apt program with the right configuration.
+apt_cmd() {
+	local which=$1 prog=$2
+	shift 2
+	if [ "$which" = private ]; then
+		"$prog" "${papt_opts[@]}" "$@"
+	else
+		"$prog" -o APT::Sandbox::User=root "$@"
+	fi
+}
+apt_refresh() { if [ "$1" = private ]; then papt_update; else host_update; fi; }
 
-# Download one package into DIR; a stale package list gives a 404, so retry
-# once after an update.
+# first_dep WHICH PKG REGEX [RELEASE]: the first dependency of PKG's candidate matching REGEX.
+first_dep() {
+	local rel=()
+	[ -n "${4:-}" ] && rel=(-t "$4")
+	apt_cmd "$1" apt-cache "${rel[@]}" depends "$2" 2>/dev/null |
+		awk -v re="$3" '$1 == "Depends:" && $2 ~ re { print $2; exit }'
+}
+candidate() {
+	apt_cmd "$1" apt-cache policy "$2" 2>/dev/null | awk '/Candidate:/ { print $2; exit }' | grep -v '^(none)$'
+}
+
+# Download packages into DIR; a stale list gives a 404, so retry once after
+# an update.
 download() {
-	local pkg=$1 dir=$2
-	(cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg") >"$work/download-$pkg.log" 2>&1 && return 0
-	apt_update
-	(cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg") >"$work/download-$pkg.log" 2>&1 ||
-		die "apt-get download $pkg failed (see $work/download-$pkg.log)"
+	local which=$1 dir=$2
+	shift 2
+	(cd "$dir" && apt_cmd "$which" apt-get download -q "$@") >"$work/download.log" 2>&1 && return 0
+	apt_refresh "$which"
+	(cd "$dir" && apt_cmd "$which" apt-get download -q "$@") >"$work/download.log" 2>&1 ||
+		die "apt-get download $* failed (see $work/download.log)"
 }
 
-kdir=$cache/$kpkg
+# --- the kernel, cached by its resolved package name ----------------------------
+# Debian renames a kernel package whenever its ABI number moves, so the
+# name is resolved on every run: META -> linux-image-V, and on 7.x, whose
+# image package is split, -> linux-binary-V, linux-base-V, linux-modules-V.
+resolve_image() { first_dep "$kernel_apt" "$meta" '^linux-image-[0-9]' "$target_release"; }
+kpkg=$(resolve_image)
+[ -n "$kpkg" ] || { apt_refresh "$kernel_apt"; kpkg=$(resolve_image); }
+[ -n "$kpkg" ] || die "cannot resolve the kernel package behind $meta"
+kpkg=${kpkg%:*}
+akpkg=$kpkg
+[ "$arch" = amd64 ] || akpkg=$kpkg:$arch
+kparts=("$akpkg")
+binary=$(first_dep "$kernel_apt" "$akpkg" '^linux-binary-')
+if [ -n "$binary" ]; then
+	kparts=("$binary")
+	for part in base modules; do
+		p=$(first_dep "$kernel_apt" "$akpkg" "^linux-$part-[0-9]")
+		[ -n "$p" ] || die "$kpkg has no linux-$part package"
+		kparts+=("$p")
+	done
+fi
+
+kdir=$cache/kernel-$guest--$kpkg
 if [ ! -f "$kdir/complete" ]; then
-	note "fetching $kpkg"
+	note "fetching ${kparts[*]}"
 	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
-	download "$kpkg" "$tmp"
-	mkdir -p "$tmp/x"
-	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" --wildcards \
-		'./boot/vmlinuz-*' './boot/config-*' './lib/modules/*/kernel/drivers/pwm/pwm-lpss*' ||
-		die "unpacking $kpkg failed"
-	mkdir -p "$tmp/out"
-	cp "$tmp"/x/boot/vmlinuz-* "$tmp/out/vmlinuz" || die "$kpkg has no vmlinuz"
-	cp "$tmp"/x/boot/config-* "$tmp/out/config" || die "$kpkg has no config"
-	for m in pwm-lpss pwm-lpss-platform; do
-		f=$(find "$tmp/x/lib/modules" -name "$m.ko*" | head -n 1)
+	download "$kernel_apt" "$tmp" "${kparts[@]}"
+	mkdir -p "$tmp/x" "$tmp/out"
+	pats=('*/vmlinuz*' '*/config-*' '*/modules/*/config')
+	for m in "${modules[@]}"; do pats+=("*/$m.ko*"); done
+	# Not every package has every pattern; what counts is checked below.
+	for deb in "$tmp"/*.deb; do
+		dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tmp/x" --wildcards "${pats[@]}" 2>/dev/null
+	done
+	f=$(find "$tmp/x" -name 'vmlinuz*' -type f | head -n 1)
+	[ -n "$f" ] && cp "$f" "$tmp/out/vmlinuz" || die "$kpkg has no vmlinuz"
+	f=$(find "$tmp/x" \( -name 'config-*' -o -path '*/modules/*/config' \) -type f | head -n 1)
+	[ -n "$f" ] && cp "$f" "$tmp/out/config" || die "$kpkg has no config"
+	for m in "${modules[@]}"; do
+		f=$(find "$tmp/x" -name "$m.ko*" | head -n 1)
 		[ -n "$f" ] || die "$kpkg has no $m module"
 		case $f in
 		*.ko) cp "$f" "$tmp/out/$m.ko" ;;
@@ -129,56 +260,124 @@ if [ ! -f "$kdir/complete" ]; then
 		*) die "unknown module format: $f" ;;
 		esac || die "cannot unpack $f"
 	done
-	grep -qx 'CONFIG_PWM_SYSFS=y' "$tmp/out/config" || die "$kpkg: kernel lacks CONFIG_PWM_SYSFS=y"
-	grep -qx 'CONFIG_PWM_LPSS_PLATFORM=m' "$tmp/out/config" || die "$kpkg: kernel lacks CONFIG_PWM_LPSS_PLATFORM=m"
 	touch "$tmp/out/complete"
 	rm -rf "$kdir"
 	mv "$tmp/out" "$kdir" || die "cannot fill cache $kdir"
 	rm -rf "$tmp"
-	# Older kernels are never used again once the name moved on.
-	for old in "$cache"/linux-image-*; do
+	# An older kernel of this guest is never used again once the name moved on.
+	for old in "$cache/kernel-$guest--"*; do
 		[ "$old" = "$kdir" ] || rm -rf "$old"
 	done
 fi
+# 6.1 has a switch for the sysfs interface; from 6.12 it is part of the core.
+grep -qx 'CONFIG_PWM=y' "$kdir/config" || die "$kpkg: kernel lacks CONFIG_PWM=y"
+if grep -q '^# CONFIG_PWM_SYSFS is not set' "$kdir/config"; then die "$kpkg: kernel lacks the PWM sysfs interface"; fi
 
-bbdir=$cache/busybox-static_${bbver//:/_}
+bbver=$(candidate "$busybox_apt" "$busybox_pkg")
+[ -n "$bbver" ] || { apt_refresh "$busybox_apt"; bbver=$(candidate "$busybox_apt" "$busybox_pkg"); }
+[ -n "$bbver" ] || die "$busybox_pkg has no candidate version"
+bbdir=$cache/busybox-$arch--${bbver//:/_}
 if [ ! -f "$bbdir/complete" ]; then
-	note "fetching busybox-static $bbver"
+	note "fetching $busybox_pkg $bbver"
 	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
-	download busybox-static "$tmp"
+	download "$busybox_apt" "$tmp" "$busybox_pkg"
 	mkdir -p "$tmp/x" "$tmp/out"
-	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" ./bin/busybox || die "unpacking busybox-static failed"
+	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" ./bin/busybox || die "unpacking $busybox_pkg failed"
 	cp "$tmp/x/bin/busybox" "$tmp/out/busybox" && touch "$tmp/out/complete" || die "cannot copy busybox"
 	rm -rf "$bbdir"
 	mv "$tmp/out" "$bbdir" || die "cannot fill cache $bbdir"
 	rm -rf "$tmp"
-	for old in "$cache"/busybox-static_*; do
+	for old in "$cache/busybox-$arch--"*; do
 		[ "$old" = "$bbdir" ] || rm -rf "$old"
 	done
 fi
-note "kernel $kpkg, busybox-static $bbver (cache $cache)"
+note "kernel ${kparts[*]}, $busybox_pkg $bbver (cache $cache)"
 
-# --- ACPI table --------------------------------------------------------------
-rm -rf "$work/acpi" && mkdir -p "$work/acpi"
-cp "$here/pwm-chips.asl" "$work/acpi/pwm-chips.asl"
-(cd "$work/acpi" && iasl -p pwm-chips pwm-chips.asl) >"$work/iasl.log" 2>&1 ||
-	die "iasl failed on pwm-chips.asl (see $work/iasl.log)"
+# --- the programs: as given, or cross-built here ------------------------------------
+if [ -n "$cross_build" ]; then
+	note "cross-building for $arch in $cross_build"
+	mkdir -p "$cross_build" || die "cannot create $cross_build"
+	if [ ! -f "$cross_build/CMakeCache.txt" ]; then
+		cmake -S "$source_dir" -B "$cross_build" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$triplet.cmake" \
+			-DCMAKE_BUILD_TYPE=Release -DQUORVIN_KERNEL_TESTS=ON >"$work/cross-configure.log" 2>&1 ||
+			die "configuring the $arch build failed (see $work/cross-configure.log)"
+	fi
+	cmake --build "$cross_build" -j2 --target kernel_guest_programs >"$work/cross-build.log" 2>&1 ||
+		die "the $arch build failed (see $work/cross-build.log)"
+	list=$cross_build/tests/kernel/guest-programs.txt
+	[ -f "$list" ] || die "the $arch build left no $list"
+	tool=$(sed -n 's/^tool //p' "$list")
+	mapfile -t progs < <(sed -n 's/^prog //p' "$list")
+fi
+
+# --- the board: ACPI table (x86) or device tree (arm64) ----------------------------
+board=()
+case $arch in
+amd64)
+	rm -rf "$work/acpi" && mkdir -p "$work/acpi"
+	cp "$here/pwm-chips.asl" "$work/acpi/pwm-chips.asl"
+	(cd "$work/acpi" && iasl -p pwm-chips pwm-chips.asl) >"$work/iasl.log" 2>&1 ||
+		die "iasl failed on pwm-chips.asl (see $work/iasl.log)"
+	board=(-acpitable file="$work/acpi/pwm-chips.aml")
+	;;
+arm64)
+	# QEMU's own tree for this machine, plus the PWM chips and their user.
+	vm=(-machine virt -accel tcg -cpu max,pauth=off -m 256M -smp 1)
+	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
+		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
+	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-arm64.dtsi"; } >"$work/board.dts" &&
+		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
+		die "building the device tree failed (see $work/dtc.log)"
+	board=(-dtb "$work/board.dtb")
+	;;
+esac
 
 # --- initramfs ---------------------------------------------------------------
 root=$work/root
 rm -rf "$root"
 mkdir -p "$root"/{bin,modules,proc,sys,dev,tmp,q/bin,q/lib}
 cp "$bbdir/busybox" "$root/bin/busybox"
-cp "$kdir/pwm-lpss.ko" "$kdir/pwm-lpss-platform.ko" "$root/modules/"
+for m in "${modules[@]}"; do cp "$kdir/$m.ko" "$root/modules/"; done
 cp "$here/guest-init.sh" "$root/init"
-cp "$guest_script" "$root/q/guest-tests.sh"
+cp "$here/guest-lib.sh" "$root/q/guest-lib.sh"
+cp "$here/$suite" "$root/q/guest-tests.sh"
+cat >"$root/q/guest.env" <<EOF
+GUEST_OUT=$guest_out
+GUEST_MODULES="${modules[*]}"
+EOF
 chmod 755 "$root/init" "$root/bin/busybox"
 
-# Bring a dynamically linked program and everything ldd says it loads.
+# Bring a dynamically linked program and every library it loads. Native
+# programs ask ldd; cross-built ones are walked through their DT_NEEDED
+# entries in their own folder and the cross runtime.
 loader=
+cross_libdir=/usr/$triplet/lib
+bring_lib() { # NAME [FOLDER OF THE PROGRAM THAT NEEDS IT]
+	local lib=$1 d
+	[ -e "$root/q/lib/$lib" ] && return 0
+	for d in ${2:+"$2"} "$(dirname "$tool")" "$cross_libdir"; do
+		if [ -e "$d/$lib" ]; then
+			cp -L "$d/$lib" "$root/q/lib/$lib" || die "cannot copy $d/$lib"
+			needed "$root/q/lib/$lib" "$d"
+			return 0
+		fi
+	done
+	die "library $lib not found"
+}
+needed() { # FILE FOLDER
+	local lib
+	for lib in $("$triplet-readelf" -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+		bring_lib "$lib" "$2"
+	done
+}
 bring() {
 	local prog=$1 line lib path
 	cp "$prog" "$root/q/bin/" || die "cannot copy $prog"
+	if [ "$arch" != amd64 ]; then
+		needed "$prog" "$(dirname "$prog")"
+		loader=$cross_libdir/$("$triplet-readelf" -l "$prog" | sed -n 's/.*interpreter: .*\/\(.*\)\]/\1/p')
+		return
+	fi
 	ldd "$prog" >"$work/ldd.out" 2>&1 || die "ldd $prog failed: $(cat "$work/ldd.out")"
 	while read -r line; do
 		case $line in
@@ -189,18 +388,13 @@ bring() {
 			path=${path%% (*}
 			cp -L "$path" "$root/q/lib/$lib" || die "cannot copy $path"
 			;;
-		/*ld-linux*)
-			path=${line%% (*}
-			loader=$path
-			;;
+		/*ld-linux*) loader=${line%% (*} ;;
 		esac
 	done <"$work/ldd.out"
 }
-[ -n "$tool" ] && bring "$tool"
+bring "$tool"
 for p in "${progs[@]}"; do bring "$p"; done
-if [ -n "$loader" ]; then
-	cp -L "$loader" "$root/q/ld-linux-x86-64.so.2" || die "cannot copy $loader"
-fi
+[ -n "$loader" ] && cp -L "$loader" "$root/q/ld.so" || die "no dynamic loader found for the programs"
 
 (cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet | gzip -1) >"$work/initrd" ||
 	die "building the initramfs failed"
@@ -209,13 +403,24 @@ note "guest prepared ($(du -k "$work/initrd" | cut -f1) KiB initrd)"
 # --- boot ----------------------------------------------------------------------
 : >"$work/console.log"
 : >"$work/out.log"
+case $arch in
+amd64)
+	machine=(-accel tcg -machine pc -m 256M -smp 1)
+	console=ttyS0
+	out=(-serial file:"$work/console.log" -serial file:"$work/out.log")
+	;;
+arm64)
+	# virt has one UART: the suite's own output goes to a virtio-serial port.
+	machine=("${vm[@]}")
+	console=ttyAMA0
+	out=(-serial file:"$work/console.log" -device virtio-serial-pci
+		-chardev file,id=out,path="$work/out.log" -device virtserialport,chardev=out,name=out)
+	;;
+esac
 t_boot=$(date +%s.%N)
-timeout -k 5 "$qemu_timeout" qemu-system-x86_64 -accel tcg -nodefaults -no-user-config \
-	-machine pc -m 256M -smp 1 -display none -no-reboot \
-	-kernel "$kdir/vmlinuz" -initrd "$work/initrd" \
-	-append "console=ttyS0 quiet loglevel=3 panic=-1" \
-	-acpitable file="$work/acpi/pwm-chips.aml" \
-	-serial file:"$work/console.log" -serial file:"$work/out.log" \
+timeout -k 5 "$qemu_timeout" "$qemu" "${machine[@]}" -nodefaults -no-user-config -display none -no-reboot \
+	-kernel "$kdir/vmlinuz" -initrd "$work/initrd" "${board[@]}" \
+	-append "console=$console quiet loglevel=3 panic=-1" "${out[@]}" \
 	</dev/null >"$work/qemu.log" 2>&1
 qrc=$?
 boot_s=$(awk -v a="$t_boot" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
@@ -227,12 +432,17 @@ echo
 
 status=$(tr -d '\r' <"$work/console.log" | sed -n 's/.*QUORVIN-GUEST-STATUS //p' | tail -n 1)
 if [ "$qrc" = 124 ] || [ "$qrc" = 137 ]; then
-	echo "--- console (last 20 lines) ---"; tail -n 20 "$work/console.log"
+	echo "--- console (last 20 lines) ---"
+	tail -n 20 "$work/console.log"
 	die "guest did not finish within ${qemu_timeout} s (boot or a case hung; last case started: $(last_case))"
 fi
-[ "$qrc" = 0 ] || { cat "$work/qemu.log"; die "qemu exited with status $qrc"; }
+[ "$qrc" = 0 ] || {
+	cat "$work/qemu.log"
+	die "qemu exited with status $qrc"
+}
 if [ -z "$status" ]; then
-	echo "--- console (last 20 lines) ---"; tail -n 20 "$work/console.log"
+	echo "--- console (last 20 lines) ---"
+	tail -n 20 "$work/console.log"
 	die "guest powered off without a status (kernel panic or a crash in /init)"
 fi
 case $status in setup:*) die "guest $status" ;; esac
@@ -241,7 +451,7 @@ grep -qx 'END' "$work/out.txt" || die "guest suite stopped early (status $status
 passed=$(grep -c '^PASS ' "$work/out.txt")
 failed=$(grep -c '^FAIL ' "$work/out.txt")
 planned=$(sed -n 's/^PLAN //p' "$work/out.txt" | head -n 1)
-echo "kernel stage: $(elapsed) s (boot and suite ${boot_s} s)"
+echo "kernel stage $guest: $(elapsed) s (boot and suite ${boot_s} s)"
 if [ -n "$planned" ] && [ "$((passed + failed))" != "$planned" ]; then
 	die "guest planned $planned cases but reported $((passed + failed))"
 fi
@@ -249,5 +459,5 @@ if [ "$failed" -gt 0 ]; then
 	echo "failed cases:"
 	grep '^FAIL ' "$work/out.txt"
 fi
-echo "kernel: $passed passed, $failed failed"
+echo "$guest: $passed passed, $failed failed"
 [ "$failed" = 0 ] && [ "$passed" -gt 0 ] && [ "$status" = 0 ]

@@ -1,0 +1,115 @@
+# Helpers of the guest suites (busybox sh), sourced from /q.
+# Output protocol read by run-kernel-tests.sh:
+#   PLAN n, RUN name, PASS name, FAIL name: why, free text, END.
+
+SYS=/sys/class/pwm
+
+# run PROG ARGS...: a program brought along, started through the copied loader.
+run() {
+	prog=$1
+	shift
+	(cd /q && ./ld.so --library-path /q/lib "./bin/$prog" "$@") </dev/null >/tmp/stdout 2>/tmp/stderr
+	rc=$?
+	out=$(cat /tmp/stdout)
+	err=$(cat /tmp/stderr)
+}
+# prog PROG ARGS...: the command line that run uses, for programs that start others.
+prog() {
+	p=$1
+	shift
+	echo "/q/ld.so --library-path /q/lib /q/bin/$p $*"
+}
+
+# The chips by number, and the chip a given driver bound: the kernel's
+# numbering changed in 6.12, so no suite names a chip by its number.
+chips() { ls $SYS | sed -n 's/^pwmchip//p' | sort -n; }
+chip_of() {
+	for c in $SYS/pwmchip*; do
+		[ "$(basename "$(readlink "$c/device/driver")")" = "$1" ] && echo "${c##*pwmchip}"
+	done
+}
+# kernel_at_least MAJOR MINOR
+kernel_at_least() {
+	[ "$(uname -r | awk -F. '{ print $1 * 1000 + $2 }')" -ge $(($1 * 1000 + $2)) ]
+}
+
+# attr CHIP CHANNEL NAME
+attr() { cat "$SYS/pwmchip$1/pwm$2/$3" 2>&1; }
+state() { echo "$(attr "$1" "$2" period) $(attr "$1" "$2" duty_cycle) $(attr "$1" "$2" enable)"; }
+
+begin() {
+	name=$1
+	why=
+	echo "RUN $name"
+}
+bad() { why="${why:+$why; }$*"; }
+expect() { # what got want
+	[ "$2" = "$3" ] || bad "$1: got '$2', want '$3'"
+}
+finish() {
+	if [ -z "$why" ]; then echo "PASS $name"; else echo "FAIL $name: $why"; fi
+}
+
+# Compares "period duty enable" with a pattern where '-' means any value.
+expect_state() { # chip channel want
+	got=$(state "$1" "$2")
+	# shellcheck disable=SC2086 # both are split into their three fields
+	set -- $got $3
+	[ "$4" = - ] || [ "$1" = "$4" ] || bad "period: got '$1', want '$4'"
+	[ "$5" = - ] || [ "$2" = "$5" ] || bad "duty_cycle: got '$2', want '$5'"
+	[ "$6" = - ] || [ "$3" = "$6" ] || bad "enable: got '$3', want '$6'"
+}
+
+# Sweeps that must succeed, one table row a line on stdin:
+#   name | chip | channel | tool options | final "period duty enable" in sysfs | precondition
+# Preconditions: absent (channel not exported yet), period<N, duty>N, enable=N.
+sweep_cases() {
+	while IFS='|' read -r cname chip ch opts want pre; do
+		begin "$cname"
+		case $pre in
+		absent) [ -e "$SYS/pwmchip$chip/pwm$ch" ] && bad "precondition: pwm$ch already exported" ;;
+		'period<'*) [ "$(attr "$chip" "$ch" period)" -lt "${pre#period<}" ] 2>/dev/null || bad "precondition $pre: state is $(state "$chip" "$ch")" ;;
+		'duty>'*) [ "$(attr "$chip" "$ch" duty_cycle)" -gt "${pre#duty>}" ] 2>/dev/null || bad "precondition $pre: state is $(state "$chip" "$ch")" ;;
+		'enable='*) [ "$(attr "$chip" "$ch" enable)" = "${pre#enable=}" ] || bad "precondition $pre: state is $(state "$chip" "$ch")" ;;
+		esac
+		# shellcheck disable=SC2086 # options are split on purpose
+		run pwm-sweep $opts
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "stdout" "$out" ""
+		expect_state "$chip" "$ch" "$want"
+		finish
+	done
+}
+
+# Failures the tool must report, one row a line on stdin:
+#   name | tool options | stderr line
+# The tool must give up at once: within MAX_FAIL_S seconds (a wait for a
+# channel that never comes would take a second or more).
+MAX_FAIL_S=0.5
+uptime_s() { cut -d' ' -f1 /proc/uptime; }
+failure_cases() {
+	while IFS='|' read -r cname opts want; do
+		begin "$cname"
+		t0=$(uptime_s)
+		# shellcheck disable=SC2086
+		run pwm-sweep $opts
+		t=$(awk -v a="$t0" -v b="$(uptime_s)" 'BEGIN { printf "%.2f", b - a }')
+		expect "exit status" "$rc" 1
+		expect "stderr" "$err" "$want"
+		expect "stdout" "$out" ""
+		awk -v t="$t" -v m="$MAX_FAIL_S" 'BEGIN { exit !(t <= m) }' || bad "took $t s, want at most $MAX_FAIL_S s"
+		finish
+	done
+}
+
+# refused-write-check on one sysfs channel: the library recovers after the
+# kernel refused a write that its stale view of the channel made.
+refused_write_case() { # chip channel
+	begin refused-write-recovery
+	run refused-write-check "$1" "$2"
+	[ -n "$out" ] && echo "$out"
+	[ -n "$err" ] && echo "$err"
+	[ "$rc" = 0 ] || bad "refused-write-check exit status $rc:$(echo "$out" | sed -n 's/^ *\(.*FAIL.*\)$/ \1;/p' | tr -d '\n')"
+	finish
+}
