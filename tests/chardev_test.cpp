@@ -65,7 +65,8 @@ int fail(int err)
 
 bool valid(const pwmchip_waveform &wf)
 {
-	return wf.__pad == 0 && wf.period_length_ns <= INT64_MAX && wf.duty_length_ns <= wf.period_length_ns &&
+	return wf.__pad == 0 && wf.period_length_ns <= INT64_MAX &&
+		wf.duty_length_ns <= wf.period_length_ns &&
 		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
 }
 
@@ -229,7 +230,8 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
-	pwm *pwms[fake_chip::npwm] = { nullptr, nullptr, pwm_chip_get_pwm(chip, 2), pwm_chip_get_pwm(chip, 3) };
+	pwm *pwms[fake_chip::npwm] = { nullptr, nullptr, pwm_chip_get_pwm(chip, 2),
+				       pwm_chip_get_pwm(chip, 3) };
 	ASSERT_NE(pwms[2], nullptr);
 	ASSERT_NE(pwms[3], nullptr);
 	for (const auto &c : cases) {
