@@ -5,16 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +25,35 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// A made-up chip's export file cannot refuse a write by itself. Where a case
+// asks for it, the kernel's refusal is played here: the library's write on
+// that file fails with err, after the side effect a concurrent exporter
+// would have had.
+struct export_refusal {
+	ino_t ino;
+	int err; // 0: writes pass
+	std::function<void()> meanwhile;
+};
+export_refusal refusal;
+
+} // namespace
+
+extern "C" ssize_t write(int fd, const void *buf, size_t n)
+{
+	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t)>(
+		dlsym(RTLD_NEXT, "write"));
+	struct stat st;
+	if (refusal.err != 0 && fstat(fd, &st) == 0 && st.st_ino == refusal.ino) {
+		if (refusal.meanwhile)
+			refusal.meanwhile();
+		errno = refusal.err;
+		return -1;
+	}
+	return real(fd, buf, n);
+}
+
+namespace {
 
 struct channel_state {
 	uint64_t period;
@@ -204,18 +236,49 @@ TEST_F(SysfsTest, ChannelExportedLateIsWaitedFor)
 	EXPECT_EQ(read_file(chip_ + "/unexport"), "") << "closing leaves the channel exported";
 }
 
-TEST_F(SysfsTest, ChannelThatNeverAppearsTimesOut)
+// What an export that yields no channel folder ends in, and how soon.
+TEST_F(SysfsTest, ExportWithoutChannelFolder)
 {
-	pwm_chip *chip = pwm_chip_open_by_number(0);
-	ASSERT_NE(chip, nullptr);
-	const auto start = std::chrono::steady_clock::now();
-	errno = 0;
-	EXPECT_EQ(pwm_chip_get_pwm(chip, 2), nullptr);
-	EXPECT_EQ(errno, ETIMEDOUT);
-	const auto waited = std::chrono::steady_clock::now() - start;
-	EXPECT_GE(waited, std::chrono::milliseconds(900));
-	EXPECT_LT(waited, std::chrono::milliseconds(3000));
-	pwm_chip_close(chip);
+	struct export_case {
+		const char *name;
+		int refused_with; // 0: the export is accepted
+		bool exported_meanwhile; // someone else's export lays out the folder
+		int err; // 0: the channel is taken
+		std::chrono::milliseconds at_least, below;
+	};
+	using ms = std::chrono::milliseconds;
+	const export_case cases[] = {
+		{ "accepted, folder never appears", 0, false, ETIMEDOUT, ms(900), ms(3000) },
+		{ "busy: a kernel driver holds the channel", EBUSY, false, EBUSY, ms(0), ms(200) },
+		{ "busy: exported by someone else meanwhile", EBUSY, true, 0, ms(0), ms(200) },
+		{ "refused otherwise", EACCES, false, EACCES, ms(0), ms(200) },
+	};
+	struct stat st;
+	ASSERT_EQ(stat((chip_ + "/export").c_str(), &st), 0);
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove_all(channel_dir(2));
+		refusal = { st.st_ino, c.refused_with, nullptr };
+		if (c.exported_meanwhile)
+			refusal.meanwhile = [this] { lay_out_channel(2, { 1000, 0, 0, false }); };
+
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+		const auto start = std::chrono::steady_clock::now();
+		errno = 0;
+		pwm *pwm = pwm_chip_get_pwm(chip, 2);
+		const int err = errno;
+		const auto waited = std::chrono::steady_clock::now() - start;
+		refusal = {};
+		EXPECT_EQ(pwm != nullptr, c.err == 0);
+		if (c.err != 0) {
+			EXPECT_EQ(err, c.err);
+		}
+		EXPECT_GE(waited, c.at_least);
+		EXPECT_LT(waited, c.below);
+		pwm_chip_close(chip);
+	}
 }
 
 struct waveform_case {
