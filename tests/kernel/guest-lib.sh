@@ -62,9 +62,10 @@ expect_state() { # chip channel want
 
 # Sweeps that must succeed, one table row a line on stdin:
 #   name | chip | channel | tool options | final "period duty enable" in sysfs | precondition
+#   [| a further check, run after the sweep]
 # Preconditions: absent (channel not exported yet), period<N, duty>N, enable=N.
 sweep_cases() {
-	while IFS='|' read -r cname chip ch opts want pre; do
+	while IFS='|' read -r cname chip ch opts want pre after; do
 		begin "$cname"
 		case $pre in
 		absent) [ -e "$SYS/pwmchip$chip/pwm$ch" ] && bad "precondition: pwm$ch already exported" ;;
@@ -78,18 +79,19 @@ sweep_cases() {
 		expect "stderr" "$err" ""
 		expect "stdout" "$out" ""
 		expect_state "$chip" "$ch" "$want"
+		[ -z "$after" ] || eval "$after"
 		finish
 	done
 }
 
 # Failures the tool must report, one row a line on stdin:
-#   name | tool options | stderr line
+#   name | tool options | stderr line [| a further check, run after the tool]
 # The tool must give up at once: within MAX_FAIL_S seconds (a wait for a
 # channel that never comes would take a second or more).
 MAX_FAIL_S=0.5
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 failure_cases() {
-	while IFS='|' read -r cname opts want; do
+	while IFS='|' read -r cname opts want after; do
 		begin "$cname"
 		t0=$(uptime_s)
 		# shellcheck disable=SC2086
@@ -99,6 +101,7 @@ failure_cases() {
 		expect "stderr" "$err" "$want"
 		expect "stdout" "$out" ""
 		awk -v t="$t" -v m="$MAX_FAIL_S" 'BEGIN { exit !(t <= m) }' || bad "took $t s, want at most $MAX_FAIL_S s"
+		[ -z "$after" ] || eval "$after"
 		finish
 	done
 }

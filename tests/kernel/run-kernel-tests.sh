@@ -282,8 +282,11 @@ if [ ! -f "$bbdir/complete" ]; then
 	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
 	download "$busybox_apt" "$tmp" "$busybox_pkg"
 	mkdir -p "$tmp/x" "$tmp/out"
-	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" ./bin/busybox || die "unpacking $busybox_pkg failed"
-	cp "$tmp/x/bin/busybox" "$tmp/out/busybox" && touch "$tmp/out/complete" || die "cannot copy busybox"
+	# /bin on Debian 12, /usr/bin from Debian 13 on.
+	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" --wildcards '*bin/busybox' ||
+		die "unpacking $busybox_pkg failed"
+	f=$(find "$tmp/x" -name busybox -type f | head -n 1)
+	[ -n "$f" ] && cp "$f" "$tmp/out/busybox" && touch "$tmp/out/complete" || die "cannot copy busybox"
 	rm -rf "$bbdir"
 	mv "$tmp/out" "$bbdir" || die "cannot fill cache $bbdir"
 	rm -rf "$tmp"

@@ -1,0 +1,197 @@
+# Guest suite of the arm64 guest (busybox sh, run by /init from /q) on 7.x:
+# pwm-mediatek, a chip with the waveform callbacks and so /dev/pwmchipN, and
+# pwm-bcm2835, a legacy chip reached through sysfs only; leds-pwm holds
+# mediatek channel 3 and bcm2835 channel 1. Cases on one channel run in
+# order and each starts from the state the previous one left.
+. /q/guest-lib.sh
+
+echo "PLAN 27"
+uname -r
+
+M=$(chip_of pwm-mediatek)
+L=$(chip_of bcm2835-pwm)
+mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
+
+# getwf CHIP CHANNEL: what the hardware holds, read back on a file of our own
+# (requests the channel, so only while no one else holds it).
+getwf() {
+	run cdev-probe get "$1" "$2"
+	[ "$rc" = 0 ] && echo "$out" || echo "<$err>"
+}
+
+# actual CHIP CHANNEL: the waveform the driver reads back from the hardware,
+# as debugfs shows it ("duty/period [+offset]" on a waveform chip).
+actual() {
+	awk -v chip="$1:" -v ch="pwm-$2" '
+		/^[0-9]+: / { c = $1 }
+		c == chip && $1 == ch { f = 1; next }
+		f && /actual configuration/ { sub(/.*actual configuration: */, ""); print; exit }
+		/^ pwm-/ { f = 0 }' /sys/kernel/debug/pwm
+}
+
+# A sweep in the background, for the cases about a channel someone holds.
+start_bg() {
+	(cd /q && ./ld.so --library-path /q/lib ./bin/pwm-sweep "$@" </dev/null >/tmp/bg.out 2>/tmp/bg.err
+		echo $? >/tmp/bg.rc) &
+	bg=$!
+	# Well inside the sweep, which takes a couple of seconds.
+	sleep 0.5
+}
+# Fails the case if the background sweep had ended already, which would
+# leave nothing tested.
+still_running() { kill -0 "$bg" 2>/dev/null || bad "the background sweep ended too soon: $(cat /tmp/bg.err)"; }
+wait_bg() {
+	wait "$bg"
+	expect "background sweep exit status" "$(cat /tmp/bg.rc)" 0
+	expect "background sweep stderr" "$(cat /tmp/bg.err)" ""
+}
+
+# Chips are numbered in bind order: the harness loads mediatek first.
+begin chips-found
+expect "mediatek, bcm2835 chips" "$M $L" "0 1"
+expect "npwm" "$(cat $SYS/pwmchip$M/npwm) $(cat $SYS/pwmchip$L/npwm)" "4 2"
+[ -c /dev/pwmchip$M ] || bad "no /dev/pwmchip$M for the waveform chip"
+[ -e /dev/pwmchip$L ] && bad "/dev/pwmchip$L exists for the legacy chip"
+expect "leds-pwm" "$(ls /sys/class/leds | tr '\n' ' ')" "legacy-ch1 waveform-ch3 "
+finish
+
+# --- sweeps through the character device --------------------------------------
+# name | channel | tool options | final waveform read back with GETWF
+# The device path leaves the channel out of sysfs. 26 MHz ticks are 38.46 ns:
+# multiples of 1000 ns are exact, other duties round down to a tick.
+while IFS='|' read -r cname ch opts want; do
+	begin "$cname"
+	# shellcheck disable=SC2086 # options are split on purpose
+	run pwm-sweep $opts
+	expect "exit status" "$rc" 0
+	expect "stderr" "$err" ""
+	expect "stdout" "$out" ""
+	expect "GETWF" "$(getwf $M "$ch")" "$want"
+	[ -e $SYS/pwmchip$M/pwm$ch ] && bad "the sweep exported pwm$ch through sysfs"
+	finish
+done <<EOF2
+device-sweep-up|0|-c $M -p 0 -P 100000 -S 3000|100000 99000 0
+device-sweep-down|0|-c $M -p 0 -P 315000 -S -2000|315000 1000 0
+device-duty-rounds-down|0|-c $M -p 0 -P 100000 -S 1001|100000 99077 0
+device-other-channel|2|-c $M -p 2 -P 50000 -S 7000|50000 49000 0
+EOF2
+
+# --- failures the tool must report ----------------------------------------------
+# name | tool options | stderr line | what must hold afterwards
+# 30 ns is below mediatek's shortest period (39 ns); the device would turn
+# the output off and call that success, so the tool must refuse it itself.
+failure_cases <<EOF2
+device-refused-waveform|-c $M -p 0 -P 30 -S 1|Failed to configure PWM: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "100000 99077 0"
+device-channel-at-npwm|-c $M -p 4|Failed to get pwm0: Invalid argument
+sysfs-channel-at-npwm|-c $L -p 2|Failed to get pwm0: Invalid argument
+device-channel-driver-holds|-c $M -p 3 -P 1000 -S 500|Failed to get pwm0: Device or resource busy
+sysfs-channel-driver-holds|-c $L -p 1 -P 1000 -S 500|Failed to get pwm0: Device or resource busy
+missing-chip|-c 7|Failed to open pwmchip0: No such file or directory
+EOF2
+
+# --- sysfs: the legacy chip, and a channel of the waveform chip exported by hand ---
+# On a waveform chip 7.x rounds what sysfs asks for as the device does, and
+# sysfs goes on showing the request.
+begin sysfs-export-on-device-chip
+echo 1 > $SYS/pwmchip$M/export || bad "export pwmchip$M/pwm1 failed"
+# What 7.x shows for an idle channel of a waveform chip: its shortest
+# period, enabled, duty 0.
+expect "fresh pwmchip$M/pwm1" "$(state $M 1) $(attr $M 1 polarity)" "39 0 1 normal"
+expect "GETWF of the exported channel" "$(getwf $M 1)" "<cdev-probe: PWM_IOCTL_REQUEST: Device or resource busy>"
+finish
+
+sweep_cases <<EOF2
+fresh-export-sweep|$L|0|-c $L -p 0 -P 100000 -S 3000|100000 99000 1|absent
+downward-larger-period|$L|0|-c $L -P 500000 -S -3001|500000 1834 1|period<500000
+period-below-previous-duty|$L|0|-c $L -P 1000 -S 100|1000 1000 1|duty>1000
+period-zero-turns-off|$L|0|-c $L -P 0|- - 0|enable=1
+sweep-turns-on-again|$L|0|-c $L -P 20000 -S 20000|20000 20000 1|enable=0
+default-sweep|$L|0|-c $L|50000 50000 1|enable=1
+sysfs-exported-device-channel|$M|1|-c $M -p 1 -P 200000 -S 30000|200000 180000 1|enable=1
+sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(actual $M 1)" "99077/100000 [+0]"
+EOF2
+
+refused_write_case $L 0
+
+# --- one holder per channel -------------------------------------------------------
+# name | chip | channel | how the final waveform is read | what it must be
+# A second sweep of a channel that a first one holds must be turned away at
+# once, and the first must finish undisturbed.
+while IFS='|' read -r cname chip ch how want; do
+	begin "$cname"
+	start_bg -c "$chip" -p "$ch" -P 300000 -S 1
+	run pwm-sweep -c "$chip" -p "$ch" -P 200000 -S 70000
+	still_running
+	expect "second sweep exit status" "$rc" 1
+	expect "second sweep stderr" "$err" "Failed to get pwm0: Device or resource busy"
+	wait_bg
+	expect "final waveform" "$($how "$chip" "$ch")" "$want"
+	finish
+done <<EOF2
+device-two-sweeps-one-channel|$M|0|getwf|300000 300000 0
+sysfs-two-sweeps-one-channel|$L|0|state|300000 300000 1
+EOF2
+
+# The device holds the channel for as long as the tool has the chip open.
+begin sysfs-export-while-device-holds
+start_bg -c $M -p 2 -P 300000 -S 1
+echo 2 > $SYS/pwmchip$M/export 2>/tmp/export.err && bad "export of pwmchip$M/pwm2 succeeded while the tool held it"
+still_running
+[ -e $SYS/pwmchip$M/pwm2 ] && bad "pwmchip$M/pwm2 appeared in sysfs"
+wait_bg
+expect "GETWF" "$(getwf $M 2)" "300000 300000 0"
+finish
+
+# --- what a sweep costs in system calls ---------------------------------------------
+# The kernel's syscall tracing counts the tool's ioctls, by command:
+#   0x7502     PWM_IOCTL_FREE at open: tells a PWM chip from another device
+#   0x7501     PWM_IOCTL_REQUEST of the channel
+#   0xc0207503 PWM_IOCTL_ROUNDWF once, when the period is new: checks the
+#              hardware can do it before anything is applied
+#   0x40207505 PWM_IOCTL_SETROUNDEDWF, one per waveform: 101 for -P 100000 -S 1000
+begin ioctl-per-waveform
+T=/sys/kernel/tracing
+if mount -t tracefs tracefs $T 2>/dev/null || [ -e $T/trace ]; then
+	echo 0 >$T/tracing_on
+	: >$T/trace
+	echo 1 >$T/events/syscalls/sys_enter_ioctl/enable
+	echo 1 >$T/tracing_on
+	sh -c "echo \$\$ >$T/set_event_pid; cd /q && exec ./ld.so --library-path /q/lib ./bin/pwm-sweep -c $M -p 2 -P 100000 -S 1000" \
+		</dev/null >/tmp/stdout 2>/tmp/stderr
+	rc=$?
+	echo 0 >$T/tracing_on
+	: >$T/set_event_pid
+	echo 0 >$T/events/syscalls/sys_enter_ioctl/enable
+	counts=$(grep -o 'cmd: 0x[0-9a-f]*' $T/trace | sort | uniq -c | awk '{ printf "%s:%s ", $3, $1 }')
+	echo "  ioctls by command: $counts"
+	expect "exit status" "$rc" 0
+	expect "stderr" "$(cat /tmp/stderr)" ""
+	expect "ioctls" "$counts" "0x40207505:101 0x7501:1 0x7502:1 0xc0207503:1 "
+	expect "GETWF" "$(getwf $M 2)" "100000 100000 0"
+else
+	bad "no tracefs"
+fi
+finish
+
+# --- figures: A/B medians over interleaved rounds ------------------------------------
+# (a) the tool through the device against a bare loop of one SETROUNDEDWF per
+#     waveform, same channel, same duties;
+# (b) the tool through the device against the same tool on sysfs, on a
+#     channel of the same chip exported by hand.
+while IFS='|' read -r cname a b want_a want_b; do
+	begin "$cname"
+	# shellcheck disable=SC2086
+	(cd /q && ./ld.so --library-path /q/lib ./bin/bench-pair 7 -- $(prog $a) -- $(prog $b)) >/tmp/bench 2>&1
+	rc=$?
+	sed 's/^/  /' /tmp/bench
+	echo "  (A = $a; B = $b)"
+	expect "bench-pair exit status" "$rc" 0
+	expect "channel 0, GETWF" "$(getwf $M 0)" "$want_a"
+	expect "channel 1, sysfs" "$(state $M 1)" "$want_b"
+	finish
+done <<EOF2
+figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop $M 0 200000 1|200000 200000 0|100000 99099 1
+figure-device-vs-sysfs|pwm-sweep -c $M -p 0 -P 200000 -S 1|pwm-sweep -c $M -p 1 -P 200000 -S 1|200000 200000 0|200000 200000 1
+EOF2
+
+echo END
