@@ -84,6 +84,19 @@ sweep_cases() {
 	done
 }
 
+# The sweeps every guest runs on channel 0 of a sysfs chip, in order, from a
+# channel not yet exported: rows for sweep_cases.
+sysfs_sweep_rows() { # chip
+	cat <<EOF
+fresh-export-sweep|$1|0|-c $1 -p 0 -P 100000 -S 3000|100000 99000 1|absent
+downward-larger-period|$1|0|-c $1 -P 500000 -S -3001|500000 1834 1|period<500000
+period-below-previous-duty|$1|0|-c $1 -P 1000 -S 100|1000 1000 1|duty>1000
+period-zero-turns-off|$1|0|-c $1 -P 0|- - 0|enable=1
+sweep-turns-on-again|$1|0|-c $1 -P 20000 -S 20000|20000 20000 1|enable=0
+default-sweep|$1|0|-c $1|50000 50000 1|enable=1
+EOF
+}
+
 # Failures the tool must report, one row a line on stdin:
 #   name | tool options | stderr line [| a further check, run after the tool]
 # The tool must give up at once: within MAX_FAIL_S seconds (a wait for a

@@ -100,16 +100,13 @@ expect "fresh pwmchip$M/pwm1" "$(state $M 1) $(attr $M 1 polarity)" "39 0 1 norm
 expect "GETWF of the exported channel" "$(getwf $M 1)" "<cdev-probe: PWM_IOCTL_REQUEST: Device or resource busy>"
 finish
 
-sweep_cases <<EOF2
-fresh-export-sweep|$L|0|-c $L -p 0 -P 100000 -S 3000|100000 99000 1|absent
-downward-larger-period|$L|0|-c $L -P 500000 -S -3001|500000 1834 1|period<500000
-period-below-previous-duty|$L|0|-c $L -P 1000 -S 100|1000 1000 1|duty>1000
-period-zero-turns-off|$L|0|-c $L -P 0|- - 0|enable=1
-sweep-turns-on-again|$L|0|-c $L -P 20000 -S 20000|20000 20000 1|enable=0
-default-sweep|$L|0|-c $L|50000 50000 1|enable=1
+{
+	sysfs_sweep_rows $L
+	cat <<EOF2
 sysfs-exported-device-channel|$M|1|-c $M -p 1 -P 200000 -S 30000|200000 180000 1|enable=1
 sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(actual $M 1)" "99077/100000 [+0]"
 EOF2
+} | sweep_cases
 
 refused_write_case $L 0
 
@@ -181,7 +178,7 @@ finish
 while IFS='|' read -r cname a b want_a want_b; do
 	begin "$cname"
 	# shellcheck disable=SC2086
-	(cd /q && ./ld.so --library-path /q/lib ./bin/bench-pair 7 -- $(prog $a) -- $(prog $b)) >/tmp/bench 2>&1
+	(cd /q && ./ld.so --library-path /q/lib ./bin/bench-pair 7 -- $(prog $a) -- $(prog $b)) </dev/null >/tmp/bench 2>&1
 	rc=$?
 	sed 's/^/  /' /tmp/bench
 	echo "  (A = $a; B = $b)"

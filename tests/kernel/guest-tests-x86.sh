@@ -36,15 +36,10 @@ echo 3 > $SYS/pwmchip$B/unexport || bad "unexport pwmchip$B/pwm3 failed"
 finish
 
 # --- sweeps that must succeed ----------------------------------------------------
-sweep_cases <<EOF2
-fresh-export-sweep|$A|0|-c $A -p 0 -P 100000 -S 3000|100000 99000 1|absent
-downward-larger-period|$A|0|-c $A -P 500000 -S -3001|500000 1834 1|period<500000
-period-below-previous-duty|$A|0|-c $A -P 1000 -S 100|1000 1000 1|duty>1000
-period-zero-turns-off|$A|0|-c $A -P 0|- - 0|enable=1
-sweep-turns-on-again|$A|0|-c $A -P 20000 -S 20000|20000 20000 1|enable=0
-default-sweep|$A|0|-c $A|50000 50000 1|enable=1
-second-chip|$B|2|-c $B -p 2 -P 80000 -S 16000|80000 80000 1|absent
-EOF2
+{
+	sysfs_sweep_rows $A
+	echo "second-chip|$B|2|-c $B -p 2 -P 80000 -S 16000|80000 80000 1|absent"
+} | sweep_cases
 
 # The sweep on chip B must not have touched the same channel of chip A.
 begin second-chip-leaves-first-alone
