@@ -73,11 +73,11 @@ case $guest in
 x86-6.1 | x86-6.12 | x86-7)
 	arch=amd64
 	triplet=x86_64-linux-gnu
-	qemu=qemu-system-x86_64
+	qemu="qemu-system-x86_64"
 	modules=(pwm-lpss pwm-lpss-platform)
 	busybox_apt=host
 	busybox_pkg=busybox-static
-	suite=guest-tests-x86.sh
+	suite="guest-tests-x86.sh"
 	guest_out=/dev/ttyS1
 	host_pkgs=(qemu-system-x86:qemu-system-x86_64 acpica-tools:iasl cpio:cpio)
 	case $guest in
@@ -89,12 +89,12 @@ x86-6.1 | x86-6.12 | x86-7)
 arm64-7)
 	arch=arm64
 	triplet=aarch64-linux-gnu
-	qemu=qemu-system-aarch64
+	qemu="qemu-system-aarch64"
 	modules=(pwm-mediatek pwm-bcm2835 leds-pwm)
 	kernel_apt=private meta=linux-image-arm64:arm64 target_release=trixie-backports
 	busybox_apt=private
 	busybox_pkg=busybox-static:arm64
-	suite=guest-tests-arm64.sh
+	suite="guest-tests-arm64.sh"
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
 		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)
@@ -201,6 +201,20 @@ candidate() {
 	apt_cmd "$1" apt-cache policy "$2" 2>/dev/null | awk '/Candidate:/ { print $2; exit }' | grep -v '^(none)$'
 }
 
+# Moves the folder filled in $tmp/out into the cache as DIR, and drops the
+# older folders of its kind (the same name up to "--"): once a package name
+# moved on, the older one is never used again.
+cache_fill() {
+	local dir=$1 old
+	touch "$tmp/out/complete"
+	rm -rf "$dir"
+	mv "$tmp/out" "$dir" || die "cannot fill cache $dir"
+	rm -rf "$tmp"
+	for old in "${dir%--*}--"*; do
+		[ "$old" = "$dir" ] || rm -rf "$old"
+	done
+}
+
 # Download packages into DIR; a stale list gives a 404, so retry once after
 # an update.
 download() {
@@ -260,14 +274,7 @@ if [ ! -f "$kdir/complete" ]; then
 		*) die "unknown module format: $f" ;;
 		esac || die "cannot unpack $f"
 	done
-	touch "$tmp/out/complete"
-	rm -rf "$kdir"
-	mv "$tmp/out" "$kdir" || die "cannot fill cache $kdir"
-	rm -rf "$tmp"
-	# An older kernel of this guest is never used again once the name moved on.
-	for old in "$cache/kernel-$guest--"*; do
-		[ "$old" = "$kdir" ] || rm -rf "$old"
-	done
+	cache_fill "$kdir"
 fi
 # 6.1 has a switch for the sysfs interface; from 6.12 it is part of the core.
 grep -qx 'CONFIG_PWM=y' "$kdir/config" || die "$kpkg: kernel lacks CONFIG_PWM=y"
@@ -286,13 +293,8 @@ if [ ! -f "$bbdir/complete" ]; then
 	dpkg-deb --fsys-tarfile "$tmp"/*.deb | tar -x -C "$tmp/x" --wildcards '*bin/busybox' ||
 		die "unpacking $busybox_pkg failed"
 	f=$(find "$tmp/x" -name busybox -type f | head -n 1)
-	[ -n "$f" ] && cp "$f" "$tmp/out/busybox" && touch "$tmp/out/complete" || die "cannot copy busybox"
-	rm -rf "$bbdir"
-	mv "$tmp/out" "$bbdir" || die "cannot fill cache $bbdir"
-	rm -rf "$tmp"
-	for old in "$cache/busybox-$arch--"*; do
-		[ "$old" = "$bbdir" ] || rm -rf "$old"
-	done
+	[ -n "$f" ] && cp "$f" "$tmp/out/busybox" || die "cannot copy busybox"
+	cache_fill "$bbdir"
 fi
 note "kernel ${kparts[*]}, $busybox_pkg $bbver (cache $cache)"
 
@@ -324,7 +326,7 @@ amd64)
 	;;
 arm64)
 	# QEMU's own tree for this machine, plus the PWM chips and their user.
-	vm=(-machine virt -accel tcg -cpu max,pauth=off -m 256M -smp 1)
+	vm=(-machine virt -accel tcg -cpu "max,pauth=off" -m 256M -smp 1)
 	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
 	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-arm64.dtsi"; } >"$work/board.dts" &&
@@ -416,7 +418,7 @@ arm64)
 	machine=("${vm[@]}")
 	console=ttyAMA0
 	out=(-serial file:"$work/console.log" -device virtio-serial-pci
-		-chardev file,id=out,path="$work/out.log" -device virtserialport,chardev=out,name=out)
+		-chardev "file,id=out,path=$work/out.log" -device "virtserialport,chardev=out,name=out")
 	;;
 esac
 t_boot=$(date +%s.%N)
