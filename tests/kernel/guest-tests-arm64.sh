@@ -19,23 +19,32 @@ getwf() {
 	[ "$rc" = 0 ] && echo "$out" || echo "<$err>"
 }
 
-# actual CHIP CHANNEL: the waveform the driver reads back from the hardware,
-# as debugfs shows it ("duty/period [+offset]" on a waveform chip).
-actual() {
-	awk -v chip="$1:" -v ch="pwm-$2" '
+# dbg CHIP CHANNEL requested|actual: a channel's configuration as debugfs
+# shows it: the last state applied, and on a waveform chip what the driver
+# reads back from the hardware ("duty/period [+offset]"). Reading it takes
+# nothing from the channel's holder.
+dbg() {
+	awk -v chip="$1:" -v ch="pwm-$2" -v what="$3 configuration" '
 		/^[0-9]+: / { c = $1 }
 		c == chip && $1 == ch { f = 1; next }
-		f && /actual configuration/ { sub(/.*actual configuration: */, ""); print; exit }
+		f && index($0, what) { sub(".*" what ": *", ""); print; exit }
 		/^ pwm-/ { f = 0 }' /sys/kernel/debug/pwm
 }
 
-# A sweep in the background, for the cases about a channel someone holds.
-start_bg() {
-	(cd /q && ./ld.so --library-path /q/lib ./bin/pwm-sweep "$@" </dev/null >/tmp/bg.out 2>/tmp/bg.err
+# A sweep in the background, for the cases about a channel someone holds:
+# 300001 waveforms, a couple of seconds. Once its period shows, it holds
+# the channel (each case starts from another period).
+start_bg() { # chip channel
+	(cd /q && ./ld.so --library-path /q/lib ./bin/pwm-sweep -c "$1" -p "$2" -P 300000 -S 1 </dev/null \
+		>/tmp/bg.out 2>/tmp/bg.err
 		echo $? >/tmp/bg.rc) &
 	bg=$!
-	# Well inside the sweep, which takes a couple of seconds.
-	sleep 0.5
+	i=0
+	until dbg "$1" "$2" requested | grep -q '/300000 ns'; do
+		i=$((i + 1))
+		[ "$i" -gt 100 ] && { bad "the background sweep never applied its period"; break; }
+		sleep 0.02
+	done
 }
 # Fails the case if the background sweep had ended already, which would
 # leave nothing tested.
@@ -104,7 +113,7 @@ finish
 	sysfs_sweep_rows $L
 	cat <<EOF2
 sysfs-exported-device-channel|$M|1|-c $M -p 1 -P 200000 -S 30000|200000 180000 1|enable=1
-sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(actual $M 1)" "99077/100000 [+0]"
+sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(dbg $M 1 actual)" "99077/100000 [+0]"
 EOF2
 } | sweep_cases
 
@@ -116,7 +125,7 @@ refused_write_case $L 0
 # once, and the first must finish undisturbed.
 while IFS='|' read -r cname chip ch how want; do
 	begin "$cname"
-	start_bg -c "$chip" -p "$ch" -P 300000 -S 1
+	start_bg "$chip" "$ch"
 	run pwm-sweep -c "$chip" -p "$ch" -P 200000 -S 70000
 	still_running
 	expect "second sweep exit status" "$rc" 1
@@ -131,7 +140,7 @@ EOF2
 
 # The device holds the channel for as long as the tool has the chip open.
 begin sysfs-export-while-device-holds
-start_bg -c $M -p 2 -P 300000 -S 1
+start_bg $M 2
 echo 2 > $SYS/pwmchip$M/export 2>/tmp/export.err && bad "export of pwmchip$M/pwm2 succeeded while the tool held it"
 still_running
 [ -e $SYS/pwmchip$M/pwm2 ] && bad "pwmchip$M/pwm2 appeared in sysfs"
