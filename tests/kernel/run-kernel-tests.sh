@@ -190,13 +190,16 @@ apt_cmd() {
 }
 apt_refresh() { if [ "$1" = private ]; then papt_update; else host_update; fi; }
 
-# first_dep WHICH PKG REGEX [RELEASE]: the first dependency of PKG's candidate matching REGEX.
-first_dep() {
+# depends WHICH PKG [RELEASE]: the direct dependencies of PKG's candidate.
+# (Each apt-cache call reads the package lists anew, a second or two on the
+# private ones, so each package is asked about once.)
+depends() {
 	local rel=()
-	[ -n "${4:-}" ] && rel=(-t "$4")
-	apt_cmd "$1" apt-cache "${rel[@]}" depends "$2" 2>/dev/null |
-		awk -v re="$3" '$1 == "Depends:" && $2 ~ re { print $2; exit }'
+	[ -n "${3:-}" ] && rel=(-t "$3")
+	apt_cmd "$1" apt-cache "${rel[@]}" depends "$2" 2>/dev/null | awk '$1 == "Depends:" { print $2 }'
 }
+# pick REGEX: the first line of stdin that matches.
+pick() { grep -m 1 -E "$1"; }
 candidate() {
 	apt_cmd "$1" apt-cache policy "$2" 2>/dev/null | awk '/Candidate:/ { print $2; exit }' | grep -v '^(none)$'
 }
@@ -230,7 +233,7 @@ download() {
 # Debian renames a kernel package whenever its ABI number moves, so the
 # name is resolved on every run: META -> linux-image-V, and on 7.x, whose
 # image package is split, -> linux-binary-V, linux-base-V, linux-modules-V.
-resolve_image() { first_dep "$kernel_apt" "$meta" '^linux-image-[0-9]' "$target_release"; }
+resolve_image() { depends "$kernel_apt" "$meta" "$target_release" | pick '^linux-image-[0-9]'; }
 kpkg=$(resolve_image)
 [ -n "$kpkg" ] || { apt_refresh "$kernel_apt"; kpkg=$(resolve_image); }
 [ -n "$kpkg" ] || die "cannot resolve the kernel package behind $meta"
@@ -238,11 +241,12 @@ kpkg=${kpkg%:*}
 akpkg=$kpkg
 [ "$arch" = amd64 ] || akpkg=$kpkg:$arch
 kparts=("$akpkg")
-binary=$(first_dep "$kernel_apt" "$akpkg" '^linux-binary-')
+kdeps=$(depends "$kernel_apt" "$akpkg")
+binary=$(pick '^linux-binary-' <<<"$kdeps")
 if [ -n "$binary" ]; then
 	kparts=("$binary")
 	for part in base modules; do
-		p=$(first_dep "$kernel_apt" "$akpkg" "^linux-$part-[0-9]")
+		p=$(pick "^linux-$part-[0-9]" <<<"$kdeps")
 		[ -n "$p" ] || die "$kpkg has no linux-$part package"
 		kparts+=("$p")
 	done
