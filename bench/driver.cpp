@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // pwm-bench: times whole runs of pwm-sweep (A), of the bare pwrite loop (B)
 // and of the open/write/close-per-step sweep (C) on a made-up PWM tree in
 // tmpfs, interleaved, and prints per-waveform medians, ratios and A's peak

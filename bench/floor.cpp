@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The floor for a duty sweep through sysfs: one pwrite of the new value on a
 // duty_cycle file held open, per step, and nothing else. pwm-sweep cannot do
 // less work per waveform than this, so its time is measured against it.

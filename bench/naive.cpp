@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The usual way PWM helpers set an attribute: on every call build the path,
 // open it, write the value, close it. Same sweep and set-up as the floor, so
 // the difference is the per-call path lookup and open/close alone.

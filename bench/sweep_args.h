@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Command line and number formatting shared by the two reference sweeps.
 // They take pwm-sweep's options, so the driver hands all programs one argv.
 #ifndef PWM_BENCH_SWEEP_ARGS_H

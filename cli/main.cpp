@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // pwm-sweep: sweeps the duty of one PWM channel across its period.
 #include "sweep_settings.h"
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // What one run of pwm-sweep does, as read from its command line.
 #ifndef PWM_SWEEP_SWEEP_SETTINGS_H
 #define PWM_SWEEP_SWEEP_SETTINGS_H

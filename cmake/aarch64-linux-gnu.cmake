@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Cross build for 64-bit Arm Linux with Debian's cross toolchain
 # (g++-aarch64-linux-gnu): cmake -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake.
 # Another target is another file like this one, named after its triplet.

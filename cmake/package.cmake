@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # cpack -G DEB: one package with the tool, the library, its header and the
 # manual page. Build it from a tree configured with -DCMAKE_INSTALL_PREFIX=/usr
 # so that the library lands in the multiarch folder.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Reading and writing the one-line attribute files of the PWM class folder.
 #ifndef QUORVIN_ATTR_IO_H
 #define QUORVIN_ATTR_IO_H

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // One channel through the character device. The kernel rounds every
 // waveform down to what the hardware makes and never says when it had to
 // round up instead, so a new period or offset is first rounded with

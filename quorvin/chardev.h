@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // A chip driven through its character device /dev/pwmchipN: one ioctl
 // applies a whole waveform, and the open file holds its channels.
 #ifndef QUORVIN_CHARDEV_H

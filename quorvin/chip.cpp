@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The library's handles: a chip, reached through its character device where
 // the kernel offers one and through sysfs otherwise, and the channels taken
 // from it. The path is chosen when the chip is opened; a channel that was

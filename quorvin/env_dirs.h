@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Where the library looks for the kernel's PWM interfaces. Tests and
 // demonstrations point it at made-up folders through the environment; a
 // privileged program ignores that (secure_getenv), so that its caller cannot

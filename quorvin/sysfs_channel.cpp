@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // One channel through sysfs: the attribute files, kept open, and the state
 // the kernel last accepted, so that each waveform writes only what changes.
 #include "sysfs_channel.h"

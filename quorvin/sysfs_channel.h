@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // A channel driven through the kernel's sysfs PWM attributes.
 #ifndef QUORVIN_SYSFS_CHANNEL_H
 #define QUORVIN_SYSFS_CHANNEL_H

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The duty sweep of one PWM channel.
 #ifndef PWM_SWEEP_SWEEP_H
 #define PWM_SWEEP_SWEEP_H

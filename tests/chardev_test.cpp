@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // libquorvin's character-device path against an emulated PWM chip. No
 // kernel here has /dev/pwmchipN, so this test program supplies the one
 // system call the path talks to the device with, ioctl (and close, which

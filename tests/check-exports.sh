@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # The library's ABI: exactly four functions, all at version node LIBQUORVIN_0,
 # behind the soname libquorvin.so.0.
 #   check-exports.sh LIBRARY

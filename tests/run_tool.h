@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Runs pwm-sweep as a process and collects what it left behind.
 #ifndef PWM_SWEEP_TESTS_RUN_TOOL_H
 #define PWM_SWEEP_TESTS_RUN_TOOL_H

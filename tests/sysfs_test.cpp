@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // libquorvin's sysfs path on a made-up PWM class folder of plain files.
 #include "run_tool.h"
 

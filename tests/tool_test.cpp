@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // pwm-sweep run as a process against the recording stand-in library: the
 // command line, the calls it makes in order, its messages and exit status.
 #include "run_tool.h"

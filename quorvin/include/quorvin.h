@@ -1,3 +1,6 @@
+/* SPDX-License-Identifier: MIT
+ * SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+ */
 /* libquorvin: apply waveforms to the channels of a Linux PWM chip.
  *
  * Every call reports failure through its result (NULL or -1) and errno;

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Installs a build into a staging folder (through DESTDIR, at a prefix of its
 # own) and uses the staged files as a user would: the tool with no
 # environment but the made-up tree's, and a small C program built once

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Times two commands against each other, interleaved (A B A B ...) so that
 // drift in the guest's speed hits both alike, and prints each round and the
 // median of the A/B ratios. Both commands must exit 0.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Reaches a PWM chip's character device directly, without libquorvin, for
 // the kernel suite: reading back what the hardware holds, and the bare
 // baseline the tool is timed against.

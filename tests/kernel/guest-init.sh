@@ -1,4 +1,6 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # /init of the test guest: bring up the PWM drivers, run the suite with its
 # output on a port of its own (kept apart from kernel messages), leave the
 # exit status on the console, power off. /q/guest.env names the port and the

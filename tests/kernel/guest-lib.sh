@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Helpers of the guest suites (busybox sh), sourced from /q.
 # Output protocol read by run-kernel-tests.sh:
 #   PLAN n, RUN name, PASS name, FAIL name: why, free text, END.

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Guest suite of the arm64 guest (busybox sh, run by /init from /q) on 7.x:
 # pwm-mediatek, a chip with the waveform callbacks and so /dev/pwmchipN, and
 # pwm-bcm2835, a legacy chip reached through sysfs only; leds-pwm holds

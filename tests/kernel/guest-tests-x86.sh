@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Guest suite of the x86 guests (busybox sh, run by /init from /q): two
 # pwm-lpss chips, 4 channels each, on 6.1, 6.12 and 7.x. Cases on one channel
 # run in order and each starts from the state the previous one left; each

@@ -1,3 +1,6 @@
+/* SPDX-License-Identifier: MIT
+ * SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+ */
 /*
  * Two LPSS PWM controllers (Broxton id, 4 channels each) for the guest.
  * The register windows sit in the PCI hole where nothing is mapped: writes

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The bare baseline for the timing row: the cheapest way to walk a duty
 // sweep through sysfs. duty_cycle is opened once and each value goes out as
 // one pwrite of "N\n", exactly the duties pwm-sweep -P PERIOD -S STEP sends

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // Drives libquorvin into writes the kernel refuses and checks that the
 // library recovers: the state of the channel is changed behind the library's
 // back, so the library's idea of it is stale and its next write breaks the

@@ -1,4 +1,6 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Runs pwm-sweep and libquorvin against real kernel PWM chips: Debian's own
 # kernels booted under QEMU (TCG), all cases of a guest in one boot.
 #

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // A stand-in for libquorvin, with the same soname and symbol version, that
 // drives no hardware: it logs each call with its arguments, one line each,
 // to the file named by QUORVIN_STAND_IN_LOG, and misbehaves on request:

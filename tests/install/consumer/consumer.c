@@ -1,3 +1,6 @@
+/* SPDX-License-Identifier: MIT
+ * SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+ */
 /* A program of a library user's: built against the installed header and
  * library only, in C, it sets one waveform on channel 0 of chip 0. */
 #include <quorvin.h>
