@@ -39,6 +39,14 @@ duty_after() {
 	head -n1 "$work/tree/pwmchip0/pwm0/duty_cycle"
 }
 
+# The staged tool must load the staged library: where the build's library
+# folder is also one the loader searches (a build for /usr), a copy already
+# installed on the system would otherwise stand in for it unnoticed.
+loaded=$(env -i LD_TRACE_LOADED_OBJECTS=1 "$stage/bin/pwm-sweep" | awk '$1 == "libquorvin.so.0" && $3 != "not" { print $3 }')
+[ -n "$loaded" ] || fail "staged pwm-sweep finds no libquorvin.so.0"
+[ "$(realpath "$loaded")" = "$(realpath "$libdir/libquorvin.so.0")" ] ||
+	fail "staged pwm-sweep loads $loaded, not the staged $libdir/libquorvin.so.0"
+
 got=$(duty_after env -i QUORVIN_SYSFS_DIR="$work/tree" "$stage/bin/pwm-sweep" -P 20 -S 7)
 [ "$got" = 14 ] || fail "staged pwm-sweep left duty '$got', not 14"
 echo "staged pwm-sweep: ok"
