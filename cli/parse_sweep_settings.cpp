@@ -13,14 +13,17 @@ bool parse_sweep_settings(int argc, char **argv, struct sweep_settings *settings
 
 	// Arguments convert as strtol/strtoll do, unchecked, so that scripts
 	// see the same numbers for the same text; only a zero step is refused.
+	// -c and -p go through strtoll, not strtol: with a 32-bit long (armhf)
+	// strtol saturates at 2^31 - 1, where a 64-bit target converts the full
+	// value and keeps its low 32 bits. strtoll gives every target the latter.
 	int opt;
 	while ((opt = getopt(argc, argv, "c:p:P:S:")) != -1) {
 		switch (opt) {
 		case 'c':
-			settings->chip = static_cast<uint32_t>(strtol(optarg, nullptr, 10));
+			settings->chip = static_cast<uint32_t>(strtoll(optarg, nullptr, 10));
 			break;
 		case 'p':
-			settings->channel = static_cast<uint32_t>(strtol(optarg, nullptr, 10));
+			settings->channel = static_cast<uint32_t>(strtoll(optarg, nullptr, 10));
 			break;
 		case 'P':
 			settings->period = static_cast<uint64_t>(strtoll(optarg, nullptr, 10));

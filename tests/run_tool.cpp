@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "run_tool.h"
 
+#include "tool_runner.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -40,9 +42,14 @@ tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::s
 	const std::string dir = make_temp_dir();
 	const std::string out = dir + "/out", err = dir + "/err";
 
-	// Named as a user would call it, which getopt's messages repeat.
-	std::vector<char *> argv{ const_cast<char *>("pwm-sweep") };
-	argv.reserve(args.size() + 2);
+	// Named as a user would call it, which getopt's messages repeat. In a
+	// cross build an emulator starts it, and names it so itself.
+	std::vector<char *> argv;
+	for (const char *const *r = tool_runner; *r != nullptr; ++r)
+		argv.push_back(const_cast<char *>(*r));
+	argv.push_back(const_cast<char *>(argv.empty() ? "pwm-sweep" : PWM_SWEEP_PATH));
+	const char *const program = argv.size() == 1 ? PWM_SWEEP_PATH : tool_runner[0];
+	argv.reserve(argv.size() + args.size() + 1);
 	for (const auto &a : args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
@@ -59,10 +66,10 @@ tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::s
 	posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
 	pid_t pid = 0;
-	const int rc = posix_spawn(&pid, PWM_SWEEP_PATH, &actions, nullptr, argv.data(), envp.data());
+	const int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), envp.data());
 	posix_spawn_file_actions_destroy(&actions);
 	if (rc != 0)
-		throw std::runtime_error("cannot start " PWM_SWEEP_PATH);
+		throw std::runtime_error(std::string("cannot start ") + program);
 
 	int wstatus = 0;
 	waitpid(pid, &wstatus, 0);
