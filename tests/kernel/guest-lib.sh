@@ -6,11 +6,17 @@
 
 SYS=/sys/class/pwm
 
-# run PROG ARGS...: a program brought along, started through the copied loader.
+# run PROG ARGS...: a program brought along, started through the copied loader;
+# as the user RUN_AS where that is set (busybox su: that user's ids and groups;
+# ARGS are joined with blanks).
 run() {
 	prog=$1
 	shift
-	(cd /q && ./ld.so --library-path /q/lib "./bin/$prog" "$@") </dev/null >/tmp/stdout 2>/tmp/stderr
+	if [ -n "${RUN_AS:-}" ]; then
+		su -s /bin/sh "$RUN_AS" -c "cd /q && ./ld.so --library-path /q/lib ./bin/$prog $*" </dev/null >/tmp/stdout 2>/tmp/stderr
+	else
+		(cd /q && ./ld.so --library-path /q/lib "./bin/$prog" "$@") </dev/null >/tmp/stdout 2>/tmp/stderr
+	fi
 	rc=$?
 	out=$(cat /tmp/stdout)
 	err=$(cat /tmp/stderr)

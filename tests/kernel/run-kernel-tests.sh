@@ -11,6 +11,8 @@
 #   x86-6.1   Debian 12's kernel (linux-image-amd64), two pwm-lpss chips from an extra ACPI table
 #   x86-6.12  Debian 12's 6.12 (linux-image-6.12-amd64), same chips
 #   x86-7     Debian 13 backports' 7.x (linux-image-amd64), same chips
+#   x86-udev  the x86-6.1 guest with Debian 12's own systemd-udevd and the project's udev rule
+#             (udev/): the tool run by users in and outside the rule's group
 #   arm64-7   Debian 13 backports' 7.x for arm64 on QEMU's virt board: pwm-mediatek (the
 #             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each
 # Every package name is resolved on each run and cached by the resolved name.
@@ -38,7 +40,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|arm64-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -71,8 +73,12 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # --- what each guest is made of ------------------------------------------------
 # apt: host (the machine's own sources) or private (Debian 13, own config).
 # target_release: what resolves the kernel's meta package there.
+# kernel_key: the cache name of a kernel shared with another guest.
+# udev: whether the guest gets udev-payload.sh's udev, rule and users.
+kernel_key=$guest
+udev=
 case $guest in
-x86-6.1 | x86-6.12 | x86-7)
+x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 	arch=amd64
 	triplet=x86_64-linux-gnu
 	qemu="qemu-system-x86_64"
@@ -86,6 +92,10 @@ x86-6.1 | x86-6.12 | x86-7)
 	x86-6.1) kernel_apt=host meta=linux-image-amd64 target_release= ;;
 	x86-6.12) kernel_apt=host meta=linux-image-6.12-amd64 target_release= ;;
 	x86-7) kernel_apt=private meta=linux-image-amd64 target_release=trixie-backports ;;
+	x86-udev)
+		kernel_apt=host meta=linux-image-amd64 kernel_key=x86-6.1 target_release=
+		suite="guest-tests-udev.sh" udev=1
+		;;
 	esac
 	;;
 arm64-7)
@@ -254,7 +264,7 @@ if [ -n "$binary" ]; then
 	done
 fi
 
-kdir=$cache/kernel-$guest--$kpkg
+kdir=$cache/kernel-$kernel_key--$kpkg
 if [ ! -f "$kdir/complete" ]; then
 	note "fetching ${kparts[*]}"
 	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
@@ -302,7 +312,11 @@ if [ ! -f "$bbdir/complete" ]; then
 	[ -n "$f" ] && cp "$f" "$tmp/out/busybox" || die "cannot copy busybox"
 	cache_fill "$bbdir"
 fi
-note "kernel ${kparts[*]}, $busybox_pkg $bbver (cache $cache)"
+if [ -n "$udev" ]; then
+	. "$here/udev-payload.sh"
+	udev_fetch
+fi
+note "kernel ${kparts[*]}, $busybox_pkg $bbver${udev:+, udev from $(basename "$udevdir")} (cache $cache)"
 
 # --- the programs: as given, or cross-built here ------------------------------------
 if [ -n "$cross_build" ]; then
@@ -356,6 +370,7 @@ GUEST_OUT=$guest_out
 GUEST_MODULES="${modules[*]}"
 EOF
 chmod 755 "$root/init" "$root/bin/busybox"
+[ -z "$udev" ] || udev_install "$root"
 
 # Bring a dynamically linked program and every library it loads. Native
 # programs ask ldd; cross-built ones are walked through their DT_NEEDED
