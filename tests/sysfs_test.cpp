@@ -9,11 +9,14 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -280,6 +283,203 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 		EXPECT_GE(waited, c.at_least);
 		EXPECT_LT(waited, c.below);
 		pwm_chip_close(chip);
+	}
+}
+
+// The permission path as a user without root. CI runs as root, so a forked
+// child becomes nobody (uid and gid 65534) with one supplementary group, as
+// a member of the group that a udev rule names, and runs the library on the
+// made-up tree that root laid out; the parent plays the kernel and udev
+// meanwhile. Run without root, the child stays this user and the tree is
+// its own, so "not writable" is the owner's write bit off: the modes below
+// mean the same either way.
+class PermissionTest : public SysfsTest {
+protected:
+	// What the child got, sent back through a pipe.
+	enum stage { TAKEN_AND_APPLIED, OPEN_FAILED, GET_FAILED, APPLY_FAILED, STILL_PRIVILEGED, NO_RESULT };
+	struct user_result {
+		stage failed_at;
+		int err;
+		long long waited_ms; // in pwm_chip_get_pwm
+	};
+
+	void SetUp() override
+	{
+		SysfsTest::SetUp();
+		privileged_ = geteuid() == 0;
+		// A made-up group that no account has; without root, this
+		// user's own group.
+		group_ = privileged_ ? 64999 : getegid();
+		chmod(root_.c_str(), 0755); // mkdtemp's 0700 would keep uid 65534 out
+	}
+
+	void TearDown() override
+	{
+		chmod(chip_.c_str(), 0755);
+		SysfsTest::TearDown();
+	}
+
+	// What root's own files look like to the user: readable, not writable.
+	static void make_root_only(const std::string &path, mode_t mode = 0444)
+	{
+		chmod(path.c_str(), mode);
+	}
+	// What udev's rule does: the group, then its write bit.
+	void give_group(const std::string &path, mode_t mode = 0664) const
+	{
+		ASSERT_EQ(chown(path.c_str(), static_cast<uid_t>(-1), group_), 0) << strerror(errno);
+		ASSERT_EQ(chmod(path.c_str(), mode), 0) << strerror(errno);
+	}
+
+	// The channel's folder as the kernel makes it: all of it at once, with
+	// the attributes root's.
+	void appear(unsigned int channel) const
+	{
+		const std::string tmp = chip_ + "/.appearing";
+		fs::create_directory(tmp);
+		const std::pair<const char *, const char *> fresh[] = {
+			{ "period", "1000000000\n" },
+			{ "duty_cycle", "1000000000\n" },
+			{ "enable", "0\n" },
+			{ "polarity", "normal\n" },
+		};
+		for (const auto &[name, value] : fresh) {
+			write_file(tmp + "/" + name, value);
+			make_root_only(tmp + "/" + name);
+		}
+		fs::rename(tmp, channel_dir(channel));
+	}
+	void give_group_channel(unsigned int channel) const
+	{
+		for (const char *a : { "period", "duty_cycle", "enable", "polarity" })
+			give_group(channel_dir(channel) + "/" + a);
+	}
+
+	// Runs the library as the user: opens chip 0, takes the channel, applies
+	// a waveform. meanwhile runs in the parent while the child does so.
+	user_result run_as_user(unsigned int channel, const std::function<void()> &meanwhile) const
+	{
+		int fds[2];
+		if (pipe2(fds, O_CLOEXEC) < 0)
+			return { NO_RESULT, errno, 0 };
+		const pid_t pid = fork();
+		if (pid == 0) {
+			close(fds[0]);
+			user_result r = { TAKEN_AND_APPLIED, 0, 0 };
+			const uid_t nobody = 65534;
+			if (privileged_ &&
+			    (setgroups(1, &group_) < 0 || setgid(nobody) < 0 || setuid(nobody) < 0 ||
+			     setuid(0) == 0)) {
+				r = { STILL_PRIVILEGED, errno, 0 };
+			} else if (pwm_chip *chip = pwm_chip_open_by_number(0); chip == nullptr) {
+				r = { OPEN_FAILED, errno, 0 };
+			} else {
+				const auto start = std::chrono::steady_clock::now();
+				pwm *pwm = pwm_chip_get_pwm(chip, channel);
+				r.err = pwm == nullptr ? errno : 0;
+				r.waited_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+						      std::chrono::steady_clock::now() - start)
+						      .count();
+				pwm_waveform wf{ 1000, 250, 0 };
+				if (pwm == nullptr)
+					r.failed_at = GET_FAILED;
+				else if (pwm_set_waveform(pwm, &wf) < 0)
+					r = { APPLY_FAILED, errno, r.waited_ms };
+			}
+			const ssize_t n = write(fds[1], &r, sizeof(r));
+			_exit(n == static_cast<ssize_t>(sizeof(r)) ? 0 : 1);
+		}
+		close(fds[1]);
+		if (pid > 0)
+			meanwhile();
+		user_result r = { NO_RESULT, pid < 0 ? errno : ECHILD, 0 };
+		if (pid > 0 && read(fds[0], &r, sizeof(r)) != static_cast<ssize_t>(sizeof(r)))
+			r = { NO_RESULT, ECHILD, 0 };
+		close(fds[0]);
+		if (pid > 0)
+			waitpid(pid, nullptr, 0);
+		return r;
+	}
+
+	bool privileged_ = false;
+	gid_t group_ = 0;
+};
+
+TEST_F(PermissionTest, WhatAUserWithoutRootGets)
+{
+	struct permission_case {
+		const char *name;
+		bool exported; // the channel's folder is there before the call
+		bool export_writable; // the group may write the chip's export
+		int group_gets_attributes_ms; // after they appear; -1: never
+		mode_t chip_mode;
+		stage failed_at;
+		int err;
+		std::chrono::milliseconds at_least, below; // in pwm_chip_get_pwm
+	};
+	using ms = std::chrono::milliseconds;
+	// clang-format off
+	const permission_case cases[] = {
+		{ "export the user may not write: EACCES at once", false, false, -1, 0755,
+		  GET_FAILED, EACCES, ms(0), ms(300) },
+		{ "own export, attributes stay root's: EACCES after the wait, not ETIMEDOUT", false, true, -1, 0755,
+		  GET_FAILED, EACCES, ms(900), ms(3000) },
+		{ "own export, udev gives the group the attributes 100 ms later", false, true, 100, 0755,
+		  TAKEN_AND_APPLIED, 0, ms(90), ms(900) },
+		{ "exported earlier by root, attributes root's: EACCES at once", true, true, -1, 0755,
+		  GET_FAILED, EACCES, ms(0), ms(300) },
+		{ "exported earlier, attributes the group's: export not needed", true, false, 0, 0755,
+		  TAKEN_AND_APPLIED, 0, ms(0), ms(300) },
+		{ "chip folder the user may not read", false, true, -1, 0311,
+		  OPEN_FAILED, EACCES, ms(0), ms(0) },
+	};
+	// clang-format on
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove_all(channel_dir(1));
+		write_file(chip_ + "/export", "");
+		if (c.export_writable)
+			give_group(chip_ + "/export", 0620);
+		else
+			make_root_only(chip_ + "/export", 0400);
+		if (c.exported) {
+			appear(1);
+			if (c.group_gets_attributes_ms == 0)
+				give_group_channel(1);
+		}
+		chmod(chip_.c_str(), c.chip_mode);
+
+		// The kernel's part and udev's, for the export the child makes.
+		const auto kernel_and_udev = [&] {
+			if (c.exported || !c.export_writable || c.chip_mode != 0755)
+				return;
+			for (int i = 0; i < 1000 && read_file(chip_ + "/export").empty(); ++i)
+				std::this_thread::sleep_for(ms(2));
+			appear(1);
+			if (c.group_gets_attributes_ms < 0)
+				return;
+			std::this_thread::sleep_for(ms(c.group_gets_attributes_ms));
+			give_group_channel(1);
+		};
+		const user_result r = run_as_user(1, kernel_and_udev);
+		chmod(chip_.c_str(), 0755);
+		if (r.failed_at == STILL_PRIVILEGED)
+			GTEST_SKIP() << "cannot become uid 65534 with one supplementary group: "
+				     << strerror(r.err);
+		ASSERT_NE(r.failed_at, NO_RESULT) << "no result from the child: " << strerror(r.err);
+
+		EXPECT_EQ(r.failed_at, c.failed_at);
+		EXPECT_EQ(r.err, c.err) << strerror(r.err);
+		if (c.failed_at != OPEN_FAILED) {
+			EXPECT_GE(ms(r.waited_ms), c.at_least);
+			EXPECT_LT(ms(r.waited_ms), c.below);
+		}
+		const bool exports = c.failed_at != OPEN_FAILED && !c.exported && c.export_writable;
+		EXPECT_EQ(read_file(chip_ + "/export"), exports ? "1\n" : "")
+			<< "an export only where the channel was missing and the user may write it";
+		if (c.failed_at == TAKEN_AND_APPLIED) {
+			EXPECT_EQ(read_channel(1), (channel_state{ 1000, 250, 1, false }));
+		}
 	}
 }
 

@@ -54,7 +54,7 @@ int main(int argc, char **argv)
 
 	long long appeared = -1;
 	size_t writable = 0; // attributes opened so far, in order
-	const struct timespec pause = { 0, 500 * 1000 };
+	const struct timespec pause = { 0, 500L * 1000 };
 	while (now_us() - start < 5000000LL) {
 		if (appeared < 0) {
 			struct stat st;
@@ -76,6 +76,7 @@ int main(int argc, char **argv)
 		}
 		nanosleep(&pause, nullptr);
 	}
-	fprintf(stderr, "pwm%s: %zu of 4 attributes writable after 5 s: %s\n", channel, writable, strerror(errno));
+	fprintf(stderr, "pwm%s: %zu of 4 attributes writable after 5 s: %s\n", channel, writable,
+		strerror(errno));
 	return 1;
 }
