@@ -61,7 +61,9 @@ echo "pkg-config consumer: ok"
 
 cmake -S "$src/tests/install/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$stage" \
 	-DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
-cmake --build "$work/consumer-build" >/dev/null
+# A build of its own: not a part of the make that may be running ctest (as in
+# a Debian package build), whose jobserver it cannot reach.
+env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL cmake --build "$work/consumer-build" >/dev/null
 got=$(duty_after env QUORVIN_SYSFS_DIR="$work/tree" "$work/consumer-build/consumer")
 [ "$got" = 250 ] || fail "find_package consumer left duty '$got', not 250"
 echo "find_package consumer: ok"
