@@ -137,3 +137,46 @@ refused_write_case() { # chip channel
 	[ "$rc" = 0 ] || bad "refused-write-check exit status $rc:$(echo "$out" | sed -n 's/^ *\(.*FAIL.*\)$/ \1;/p' | tr -d '\n')"
 	finish
 }
+
+# --- the udev guests: Debian's systemd-udevd and the project's rule ----------------
+# perms FILE...: "group mode" of each, blank-separated.
+perms() {
+	for f in "$@"; do stat -c '%G %a' "$f" 2>&1; done | tr '\n' ' ' | sed 's/ $//'
+}
+secs_since() { awk -v a="$1" -v b="$(uptime_s)" 'BEGIN { printf "%.2f", b - a }'; }
+# Waits (up to 2 s) until udev's queue holds events; "yes" if it did.
+queue_busy() {
+	i=0
+	while [ ! -e /run/udev/queue ] && [ "$i" -lt 400 ]; do
+		i=$((i + 1))
+		sleep 0.005
+	done
+	if [ -e /run/udev/queue ]; then echo yes; else echo no; fi
+}
+# The case that starts udev and replays every device as at boot; CHIP is
+# the chip whose add must run the rule's command.
+udev_start_case() { # chip
+	begin udev-starts
+	mount -t tmpfs -o mode=755 tmpfs /run && mkdir -p /run/udev || bad "mounting /run failed"
+	/lib/systemd/systemd-udevd --daemon >/tmp/udevd.out 2>&1 || bad "systemd-udevd did not start: $(cat /tmp/udevd.out)"
+	i=0
+	until udevadm control --ping 2>/dev/null; do
+		i=$((i + 1))
+		[ "$i" -gt 100 ] && { bad "systemd-udevd does not answer"; break; }
+		sleep 0.1
+	done
+	echo "  udevadm $(udevadm --version), $(udevadm trigger --dry-run --verbose | wc -l) devices"
+	t0=$(uptime_s)
+	udevadm trigger --type=subsystems --action=add && udevadm trigger --type=devices --action=add ||
+		bad "udevadm trigger failed"
+	udevadm settle --timeout=60 || bad "udevadm settle timed out"
+	echo "  replayed and settled in $(secs_since "$t0") s"
+	# udev reads on past a line it cannot use, with a warning naming the line.
+	udevadm test --action=add "$SYS/pwmchip$1" >/tmp/udev-test 2>&1
+	complaints=$(grep -i -E '60-quorvin-pwm\.rules:[0-9]+ .*(invalid|ignor|error|unknown|fail)' /tmp/udev-test)
+	[ -z "$complaints" ] || bad "udev complains about the rule: $complaints"
+	# (udev 252 prints "run: 'COMMAND'", 257 "RUN{program} : COMMAND".)
+	grep -q -E "^(run: '| *RUN\{program\} : )/bin/sh -c 'cd /sys/devices/[^ ]*/pwmchip$1 [|][|] exit 0; " /tmp/udev-test ||
+		bad "the chip's add does not run the rule's command: $(grep -i -E '^ *run' /tmp/udev-test)"
+	finish
+}

@@ -15,20 +15,6 @@ set -- $(chips)
 A=$1
 B=$2
 
-# perms FILE...: "group mode" of each, blank-separated.
-perms() {
-	for f in "$@"; do stat -c '%G %a' "$f" 2>&1; done | tr '\n' ' ' | sed 's/ $//'
-}
-ms_since() { awk -v a="$1" -v b="$(uptime_s)" 'BEGIN { printf "%.2f", b - a }'; }
-# Waits (up to 2 s) until udev's queue holds events; "yes" if it did.
-queue_busy() {
-	i=0
-	while [ ! -e /run/udev/queue ] && [ "$i" -lt 400 ]; do
-		i=$((i + 1))
-		sleep 0.005
-	done
-	if [ -e /run/udev/queue ]; then echo yes; else echo no; fi
-}
 # Summary of numbers on stdin, in microseconds: "median ... max ... ms".
 summary_ms() {
 	sort -n | awk '{ v[NR] = $1 } END { printf "median %.1f ms, max %.1f ms", v[int((NR + 1) / 2)] / 1000, v[NR] / 1000 }'
@@ -53,28 +39,7 @@ expect "insider's stderr" "$err" "Failed to get pwm0: Permission denied"
 finish
 
 # --- udev starts, and replays every device as at boot ---------------------------
-begin udev-starts
-mount -t tmpfs -o mode=755 tmpfs /run && mkdir -p /run/udev || bad "mounting /run failed"
-/lib/systemd/systemd-udevd --daemon >/tmp/udevd.out 2>&1 || bad "systemd-udevd did not start: $(cat /tmp/udevd.out)"
-i=0
-until udevadm control --ping 2>/dev/null; do
-	i=$((i + 1))
-	[ "$i" -gt 100 ] && { bad "systemd-udevd does not answer"; break; }
-	sleep 0.1
-done
-echo "  udevadm $(udevadm --version), $(udevadm trigger --dry-run --verbose | wc -l) devices"
-t0=$(uptime_s)
-udevadm trigger --type=subsystems --action=add && udevadm trigger --type=devices --action=add ||
-	bad "udevadm trigger failed"
-udevadm settle --timeout=60 || bad "udevadm settle timed out"
-echo "  replayed and settled in $(ms_since "$t0") s"
-# udev reads on past a line it cannot use, with a warning naming the line.
-udevadm test --action=add $SYS/pwmchip$A >/tmp/udev-test 2>&1
-complaints=$(grep -i -E '60-quorvin-pwm\.rules:[0-9]+ .*(invalid|ignor|error|unknown|fail)' /tmp/udev-test)
-[ -z "$complaints" ] || bad "udev complains about the rule: $complaints"
-grep -q "^run: '/bin/sh -c 'cd /sys/devices/.*/pwmchip$A || exit 0; " /tmp/udev-test ||
-	bad "the chip's add does not run the rule's command: $(grep '^run:' /tmp/udev-test)"
-finish
+udev_start_case "$A"
 
 # --- what the rule gives the group -------------------------------------------------
 # pwmchip$B/pwm1 was exported before udev started: only the replay of the
@@ -116,7 +81,7 @@ t0=$(uptime_s)
 RUN_AS=insider
 run pwm-sweep -c "$A" -p 2 -P 60000 -S 20000
 RUN_AS=
-t=$(ms_since "$t0")
+t=$(secs_since "$t0")
 after=no
 [ -e /run/udev/queue ] && after=yes
 wait $trigger

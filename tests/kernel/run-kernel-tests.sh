@@ -13,6 +13,7 @@
 #   x86-7     Debian 13 backports' 7.x (linux-image-amd64), same chips
 #   x86-udev  the x86-6.1 guest with Debian 12's own systemd-udevd and the project's udev rule
 #             (udev/): the tool run by users in and outside the rule's group
+#   arm64-udev  the arm64-7 guest with Debian 13's own systemd-udevd and the same rule
 #   arm64-7   Debian 13 backports' 7.x for arm64 on QEMU's virt board: pwm-mediatek (the
 #             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each
 # Every package name is resolved on each run and cached by the resolved name.
@@ -40,7 +41,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -98,7 +99,7 @@ x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 		;;
 	esac
 	;;
-arm64-7)
+arm64-7 | arm64-udev)
 	arch=arm64
 	triplet=aarch64-linux-gnu
 	qemu="qemu-system-aarch64"
@@ -107,6 +108,7 @@ arm64-7)
 	busybox_apt=private
 	busybox_pkg=busybox-static:arm64
 	suite="guest-tests-arm64.sh"
+	[ "$guest" = arm64-udev ] && suite="guest-tests-udev-arm64.sh" udev=1 kernel_key=arm64-7
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
 		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)

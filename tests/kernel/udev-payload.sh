@@ -1,55 +1,92 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The pwm-sweep authors
-# Sourced by run-kernel-tests.sh for guests that run Debian 12's own
+# Sourced by run-kernel-tests.sh for guests that run Debian's own
 # systemd-udevd: the udev package and the libraries its binary loads, the
 # project's rule, and users in and outside the group the rule names.
-# Uses the harness's die, note, apt_cmd, download and cache_fill.
+# Uses the harness's die, note, apt_cmd, download, cache_fill, arch, triplet.
 
-# udevadm carries systemd's shared code itself, so neither libsystemd-shared
-# nor libudev1 is needed; libssl3 is for libkmod's signature support.
-udev_pkgs=(udev libkmod2 libacl1 libblkid1 libcap2 libselinux1 libpcre2-8-0 liblzma5 libzstd1 libssl3 libc6)
+case $arch in
+amd64)
+	# Debian 12 (252): udevadm carries systemd's shared code itself, so
+	# neither libsystemd-shared nor libudev1 is needed; libssl3 is for
+	# libkmod's signature support.
+	udev_apt=host
+	udev_pkgs=(udev libkmod2 libacl1 libblkid1 libcap2 libselinux1 libpcre2-8-0 liblzma5 libzstd1 libssl3 libc6)
+	;;
+arm64)
+	# Debian 13 (257), as the kernel: udevadm loads libsystemd-shared,
+	# and loads libkmod only when asked to load a module.
+	udev_apt=private
+	udev_pkgs=()
+	for p in udev libsystemd-shared libblkid1 libc6 libacl1 libcap2 libcrypt1 libmount1 libssl3t64 libpam0g \
+		libseccomp2 libselinux1 libpcre2-8-0 libaudit1 libcap-ng0 libzstd1 zlib1g; do
+		udev_pkgs+=("$p:arm64")
+	done
+	;;
+esac
 
 # udev_fetch: fills the cache folder udevdir with the guest's part of the
 # packages. The folder is named by udev's version and a checksum of all
 # versions, so that a library's update also fetches anew.
 udev_fetch() {
-	local versions ver sum loader
+	local versions ver sum
 	# One apt-cache call for all of them: each call reads the lists anew.
-	versions=$(apt_cmd host apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
+	versions=$(apt_cmd "$udev_apt" apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
 		awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
 	if [ "$(wc -l <<<"$versions")" != "${#udev_pkgs[@]}" ]; then
-		host_update
-		versions=$(apt_cmd host apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
+		apt_refresh "$udev_apt"
+		versions=$(apt_cmd "$udev_apt" apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
 			awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
 	fi
 	[ "$(wc -l <<<"$versions")" = "${#udev_pkgs[@]}" ] ||
 		die "not every one of ${udev_pkgs[*]} has a candidate: $(tr '\n' ' ' <<<"$versions")"
-	ver=$(awk '$1 == "udev:" { print $2 }' <<<"$versions")
-	sum=$(cksum <<<"$versions" | cut -d' ' -f1)
+	ver=$(awk 'NR == 1 { print $2 }' <<<"$versions")
+	# (The layout number changes when this script lays the folder out anew.)
+	sum=$(printf 'layout 2\n%s\n' "$versions" | cksum | cut -d' ' -f1)
 	udevdir=$cache/udev-$arch--${ver//:/_}-$sum
 	[ -f "$udevdir/complete" ] && return 0
 
 	note "fetching udev $ver and the libraries it loads"
 	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
-	download host "$tmp" "${udev_pkgs[@]}"
+	download "$udev_apt" "$tmp" "${udev_pkgs[@]}"
 	mkdir -p "$tmp/x" "$tmp/out"
 	for deb in "$tmp"/*.deb; do
 		dpkg-deb -x "$deb" "$tmp/x" || die "unpacking $deb failed"
 	done
 	# The daemon (a link to udevadm), Debian's own rules, the loader and the
 	# shared libraries; not the rest of libc6 (locales, gconv, helpers).
-	# shellcheck disable=SC2046 # library file names have no blanks
-	(cd "$tmp/x" && tar -c bin/udevadm lib/systemd/systemd-udevd lib/udev/rules.d lib64 \
-		$(find "lib/$triplet" "usr/lib/$triplet" -maxdepth 1 -name '*.so*')) |
+	# Debian 12 keeps them in /bin and /lib, Debian 13 in /usr only.
+	# shellcheck disable=SC2046 # file names here have no blanks
+	(cd "$tmp/x" && tar -c $(ls -d bin/udevadm usr/bin/udevadm lib/systemd/systemd-udevd \
+		usr/lib/systemd/systemd-udevd lib/udev/rules.d usr/lib/udev/rules.d lib64 usr/lib/ld-linux-* 2>/dev/null) \
+		$(find "lib/$triplet" "usr/lib/$triplet" "usr/lib/$triplet/systemd" -maxdepth 1 -name '*.so*' 2>/dev/null)) |
 		tar -x -C "$tmp/out" || die "copying udev's files failed"
-	# Every library udevadm loads must come from the packages, not the host.
-	loader=$tmp/out/lib/$triplet/ld-linux-x86-64.so.2
-	"$loader" --library-path "$tmp/out/lib/$triplet:$tmp/out/usr/lib/$triplet" --list "$tmp/out/bin/udevadm" \
-		>"$work/udev-ldd.out" 2>&1 || die "udevadm does not load: $(cat "$work/udev-ldd.out")"
-	if awk -v d="$tmp/out/" '/=>/ && index($3, d) != 1 { bad = 1 } END { exit !bad }' "$work/udev-ldd.out"; then
-		die "udevadm needs a library outside ${udev_pkgs[*]}: $(cat "$work/udev-ldd.out")"
-	fi
+	# A /usr-only layout needs /lib (the loader's path) and udevadm on the guest's PATH.
+	[ -e "$tmp/out/lib" ] || ln -s usr/lib "$tmp/out/lib"
+	[ -e "$tmp/out/bin/udevadm" ] || { mkdir -p "$tmp/out/bin" && ln -s ../usr/bin/udevadm "$tmp/out/bin/udevadm"; }
+	# Its loader, and every library udevadm loads and theirs, must come
+	# from the packages.
+	local interp
+	interp=$(readelf -l "$tmp/out/bin/udevadm" | sed -n 's/.*interpreter: \(.*\)\]/\1/p')
+	[ -e "$tmp/out$interp" ] || die "udevadm's loader $interp is not in ${udev_pkgs[*]}"
+	udev_closure "$tmp/out" "$tmp/out/bin/udevadm"
 	cache_fill "$udevdir"
+}
+
+# udev_closure ROOT FILE: dies unless each library FILE needs, and each that
+# those need, is in ROOT's library folders.
+udev_closure() {
+	local r=$1 lib d found
+	for lib in $(readelf -d "$2" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+		[[ " ${udev_seen:-} " == *" $lib "* ]] && continue
+		udev_seen="${udev_seen:-} $lib"
+		found=
+		for d in "lib/$triplet" "usr/lib/$triplet" "usr/lib/$triplet/systemd"; do
+			[ -e "$r/$d/$lib" ] && { found=$r/$d/$lib; break; }
+		done
+		[ -n "$found" ] || die "udevadm needs $lib, which none of ${udev_pkgs[*]} has"
+		udev_closure "$r" "$found"
+	done
 }
 
 # udev_install ROOT: udev, the project's rule and the users into the guest.
