@@ -1,17 +1,51 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The pwm-sweep authors
-# Guest suite of the arm64 guest (busybox sh, run by /init from /q) on 7.x:
-# pwm-mediatek, a chip with the waveform callbacks and so /dev/pwmchipN, and
+# Guest suite of the arm64 and armhf guests (busybox sh, run by /init from
+# /q) on 7.x: a chip with the waveform callbacks and so /dev/pwmchipN
+# (pwm-mediatek on arm64, an STM32 timer's pwm-stm32 on armhf), and
 # pwm-bcm2835, a legacy chip reached through sysfs only; leds-pwm holds
-# mediatek channel 3 and bcm2835 channel 1. Cases on one channel run in
-# order and each starts from the state the previous one left.
+# bcm2835 channel 1 and, on arm64, mediatek channel 3. Cases on one channel
+# run in order and each starts from the state the previous one left.
 . /q/guest-lib.sh
 
-echo "PLAN 27"
-uname -r
-
-M=$(chip_of pwm-mediatek)
 L=$(chip_of bcm2835-pwm)
+# Where the two waveform drivers answer differently, the rows take the
+# answer from here.
+if [ -n "$(chip_of stm32-pwm)" ]; then
+	W=stm32
+	M=$(chip_of stm32-pwm)
+	echo "PLAN 31"
+	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
+	# duties round down to a tick, read back rounded up to a whole ns.
+	ROUNDED="100000 99096 0"
+	ROUNDED_DBG="99096/100000 [+0]"
+	# The four channels share one period: another channel runs at the
+	# one that channel 0 set.
+	OTHER_CHANNEL="-P 100000 -S 7000|100000 98000 0"
+	# Below one tick (the shortest period, 5 ns).
+	TOO_SHORT=4
+	# An idle channel shows the timer's period, disabled.
+	FRESH="0 0 0 normal"
+	# No LED on the timer: see pwm-chips-armhf.dtsi.
+	LEDS="legacy-ch1 "
+else
+	W=mediatek
+	M=$(chip_of pwm-mediatek)
+	echo "PLAN 27"
+	# 26 MHz ticks are 38.46 ns.
+	ROUNDED="100000 99077 0"
+	ROUNDED_DBG="99077/100000 [+0]"
+	OTHER_CHANNEL="-P 50000 -S 7000|50000 49000 0"
+	# Below the shortest period (39 ns).
+	TOO_SHORT=30
+	# What 7.x shows for an idle channel of a waveform chip here: its
+	# shortest period, enabled, duty 0.
+	FRESH="39 0 1 normal"
+	LEDS="legacy-ch1 waveform-ch3 "
+fi
+# shellcheck disable=SC2086 # split into its four fields
+FRESH_ENABLE=$(set -- $FRESH; echo "$3")
+uname -r
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
 
 # getwf CHIP CHANNEL: what the hardware holds, read back on a file of our own
@@ -48,6 +82,23 @@ start_bg() { # chip channel
 		sleep 0.02
 	done
 }
+# On a chip whose channels share one period (stm32), a channel may only take
+# a period of its own while no other runs: switches the given channels off,
+# through the device or, where exported, through sysfs. Nothing elsewhere.
+shared_period_off() { # chip channel...
+	c=$1
+	shift
+	[ "$W" = stm32 ] || return 0
+	for ch in "$@"; do
+		if [ -e "$SYS/pwmchip$c/pwm$ch" ]; then
+			echo 0 >"$SYS/pwmchip$c/pwm$ch/enable" || bad "cannot switch off pwmchip$c/pwm$ch"
+		else
+			run pwm-sweep -c "$c" -p "$ch" -P 0
+			[ "$rc" = 0 ] || bad "cannot switch off channel $ch: $err"
+		fi
+	done
+}
+
 # Fails the case if the background sweep had ended already, which would
 # leave nothing tested.
 still_running() { kill -0 "$bg" 2>/dev/null || bad "the background sweep ended too soon: $(cat /tmp/bg.err)"; }
@@ -59,63 +110,68 @@ wait_bg() {
 
 # Chips are numbered in bind order: the harness loads mediatek first.
 begin chips-found
-expect "mediatek, bcm2835 chips" "$M $L" "0 1"
+expect "waveform ($W), bcm2835 chips" "$M $L" "0 1"
 expect "npwm" "$(cat $SYS/pwmchip$M/npwm) $(cat $SYS/pwmchip$L/npwm)" "4 2"
 [ -c /dev/pwmchip$M ] || bad "no /dev/pwmchip$M for the waveform chip"
 [ -e /dev/pwmchip$L ] && bad "/dev/pwmchip$L exists for the legacy chip"
-expect "leds-pwm" "$(ls /sys/class/leds | tr '\n' ' ')" "legacy-ch1 waveform-ch3 "
+expect "leds-pwm" "$(ls /sys/class/leds | tr '\n' ' ')" "$LEDS"
 finish
 
 # --- sweeps through the character device --------------------------------------
 # name | channel | tool options | final waveform read back with GETWF
-# The device path leaves the channel out of sysfs. 26 MHz ticks are 38.46 ns:
-# multiples of 1000 ns are exact, other duties round down to a tick.
-while IFS='|' read -r cname ch opts want; do
-	begin "$cname"
-	# shellcheck disable=SC2086 # options are split on purpose
-	run pwm-sweep $opts
-	expect "exit status" "$rc" 0
-	expect "stderr" "$err" ""
-	expect "stdout" "$out" ""
-	expect "GETWF" "$(getwf $M "$ch")" "$want"
-	[ -e $SYS/pwmchip$M/pwm$ch ] && bad "the sweep exported pwm$ch through sysfs"
-	finish
-done <<EOF2
+# The device path leaves the channel out of sysfs. Multiples of 1000 ns are
+# exact on both chips; other duties round down to a tick.
+device_sweep_cases() {
+	while IFS='|' read -r cname ch opts want; do
+		begin "$cname"
+		# shellcheck disable=SC2086 # options are split on purpose
+		run pwm-sweep $opts
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "stdout" "$out" ""
+		expect "GETWF" "$(getwf $M "$ch")" "$want"
+		[ -e $SYS/pwmchip$M/pwm$ch ] && bad "the sweep exported pwm$ch through sysfs"
+		finish
+	done
+}
+device_sweep_cases <<EOF2
 device-sweep-up|0|-c $M -p 0 -P 100000 -S 3000|100000 99000 0
 device-sweep-down|0|-c $M -p 0 -P 315000 -S -2000|315000 1000 0
-device-duty-rounds-down|0|-c $M -p 0 -P 100000 -S 1001|100000 99077 0
-device-other-channel|2|-c $M -p 2 -P 50000 -S 7000|50000 49000 0
+device-duty-rounds-down|0|-c $M -p 0 -P 100000 -S 1001|$ROUNDED
+device-other-channel|2|-c $M -p 2 $OTHER_CHANNEL
 EOF2
 
 # --- failures the tool must report ----------------------------------------------
 # name | tool options | stderr line | what must hold afterwards
-# 30 ns is below mediatek's shortest period (39 ns); the device would turn
-# the output off and call that success, so the tool must refuse it itself.
-failure_cases <<EOF2
-device-refused-waveform|-c $M -p 0 -P 30 -S 1|Failed to configure PWM: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "100000 99077 0"
+# A period below the chip's shortest: the device would turn the output off
+# and call that success, so the tool must refuse it itself.
+{
+	cat <<EOF2
+device-refused-waveform|-c $M -p 0 -P $TOO_SHORT -S 1|Failed to configure PWM: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
 device-channel-at-npwm|-c $M -p 4|Failed to get pwm0: Invalid argument
 sysfs-channel-at-npwm|-c $L -p 2|Failed to get pwm0: Invalid argument
-device-channel-driver-holds|-c $M -p 3 -P 1000 -S 500|Failed to get pwm0: Device or resource busy
 sysfs-channel-driver-holds|-c $L -p 1 -P 1000 -S 500|Failed to get pwm0: Device or resource busy
 missing-chip|-c 7|Failed to open pwmchip0: No such file or directory
 EOF2
+	[ "$W" = mediatek ] && echo "device-channel-driver-holds|-c $M -p 3 -P 1000 -S 500|Failed to get pwm0: Device or resource busy"
+} | failure_cases
 
 # --- sysfs: the legacy chip, and a channel of the waveform chip exported by hand ---
 # On a waveform chip 7.x rounds what sysfs asks for as the device does, and
 # sysfs goes on showing the request.
 begin sysfs-export-on-device-chip
 echo 1 > $SYS/pwmchip$M/export || bad "export pwmchip$M/pwm1 failed"
-# What 7.x shows for an idle channel of a waveform chip: its shortest
-# period, enabled, duty 0.
-expect "fresh pwmchip$M/pwm1" "$(state $M 1) $(attr $M 1 polarity)" "39 0 1 normal"
+expect "fresh pwmchip$M/pwm1" "$(state $M 1) $(attr $M 1 polarity)" "$FRESH"
+# The sysfs sweeps below set periods of their own.
+shared_period_off $M 0 2
 expect "GETWF of the exported channel" "$(getwf $M 1)" "<cdev-probe: PWM_IOCTL_REQUEST: Device or resource busy>"
 finish
 
 {
 	sysfs_sweep_rows $L
 	cat <<EOF2
-sysfs-exported-device-channel|$M|1|-c $M -p 1 -P 200000 -S 30000|200000 180000 1|enable=1
-sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(dbg $M 1 actual)" "99077/100000 [+0]"
+sysfs-exported-device-channel|$M|1|-c $M -p 1 -P 200000 -S 30000|200000 180000 1|enable=$FRESH_ENABLE
+sysfs-on-waveform-chip-rounds|$M|1|-c $M -p 1 -P 100000 -S 1001|100000 99099 1|enable=1|expect "hardware" "\$(dbg $M 1 actual)" "$ROUNDED_DBG"
 EOF2
 } | sweep_cases
 
@@ -125,6 +181,7 @@ refused_write_case $L 0
 # name | chip | channel | how the final waveform is read | what it must be
 # A second sweep of a channel that a first one holds must be turned away at
 # once, and the first must finish undisturbed.
+shared_period_off $M 1
 while IFS='|' read -r cname chip ch how want; do
 	begin "$cname"
 	start_bg "$chip" "$ch"
@@ -158,6 +215,7 @@ finish
 #              hardware can do it before anything is applied
 #   0x40207505 PWM_IOCTL_SETROUNDEDWF, one per waveform: 101 for -P 100000 -S 1000
 begin ioctl-per-waveform
+shared_period_off $M 0
 T=/sys/kernel/tracing
 if mount -t tracefs tracefs $T 2>/dev/null || [ -e $T/trace ]; then
 	echo 0 >$T/tracing_on
@@ -183,26 +241,62 @@ else
 fi
 finish
 
+# --- stm32 only: its shortest period, a 32-bit kernel, one period per timer ---------
+if [ "$W" = stm32 ]; then
+	begin all-channels-off
+	shared_period_off $M 2
+	finish
+
+	# -c and -p keep the low 32 bits of a value converted as on a 64-bit
+	# target: 2^32 is chip 0, 3000000000 a chip that is not there.
+	device_sweep_cases <<EOF2
+device-shortest-period|0|-c $M -p 0 -P 5 -S 5|5 5 0
+chip-and-channel-2^32-are-0|0|-c 4294967296 -p 4294967296 -P 200000 -S 50000|200000 200000 0
+EOF2
+	failure_cases <<EOF2
+device-below-one-tick|-c $M -p 0 -P 4 -S 1|Failed to configure PWM: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "200000 200000 0"
+chip-3000000000|-c 3000000000|Failed to open pwmchip0: No such file or directory
+chip-beyond-64-bits|-c 99999999999999999999|Failed to open pwmchip0: No such file or directory
+EOF2
+
+	# While channel 1 runs at 60 s, channel 0 can only have 60 s: a sweep
+	# that asks for less must be refused before channel 0's output moves.
+	begin shared-period-refused
+	run pwm-sweep -c $M -p 0 -P 60000000000 -S 60000000000
+	expect "channel 0 at 60 s" "$rc $(getwf $M 0)" "0 60000000000 60000000000 0"
+	{ echo 60000000000 >$SYS/pwmchip$M/pwm1/period && echo 1000 >$SYS/pwmchip$M/pwm1/duty_cycle &&
+		echo 1 >$SYS/pwmchip$M/pwm1/enable; } 2>/tmp/sysfs.err || bad "channel 1 at 60 s: $(cat /tmp/sysfs.err)"
+	expect "channel 1, sysfs" "$(state $M 1)" "60000000000 1000 1"
+	run pwm-sweep -c $M -p 0 -P 100000 -S 1000
+	expect "exit status" "$rc" 1
+	expect "stderr" "$err" "Failed to configure PWM: Invalid argument"
+	expect "channel 0 afterwards" "$(getwf $M 0)" "60000000000 60000000000 0"
+	finish
+fi
+
 # --- figures: A/B medians over interleaved rounds ------------------------------------
+# Not on the armhf guest, where a 200 000-waveform sweep takes 8 s or more.
 # (a) the tool through the device against a bare loop of one SETROUNDEDWF per
 #     waveform, same channel, same duties;
 # (b) the tool through the device against the same tool on sysfs, on a
 #     channel of the same chip exported by hand.
-while IFS='|' read -r cname a b want_a want_b; do
-	begin "$cname"
-	# shellcheck disable=SC2086
-	(cd /q && ./ld.so --library-path /q/lib ./bin/bench-pair 7 -- $(prog $a) -- $(prog $b)) </dev/null >/tmp/bench 2>&1
-	rc=$?
-	sed 's/^/  /' /tmp/bench
-	echo "  (A = $a; B = $b)"
-	[ "$cname" = figure-device-vs-bare-ioctl ] && echo "  (target: median A/B at most 1.05)"
-	expect "bench-pair exit status" "$rc" 0
-	expect "channel 0, GETWF" "$(getwf $M 0)" "$want_a"
-	expect "channel 1, sysfs" "$(state $M 1)" "$want_b"
-	finish
-done <<EOF2
+if [ "$W" = mediatek ]; then
+	while IFS='|' read -r cname a b want_a want_b; do
+		begin "$cname"
+		# shellcheck disable=SC2086
+		(cd /q && ./ld.so --library-path /q/lib ./bin/bench-pair 7 -- $(prog $a) -- $(prog $b)) </dev/null >/tmp/bench 2>&1
+		rc=$?
+		sed 's/^/  /' /tmp/bench
+		echo "  (A = $a; B = $b)"
+		[ "$cname" = figure-device-vs-bare-ioctl ] && echo "  (target: median A/B at most 1.05)"
+		expect "bench-pair exit status" "$rc" 0
+		expect "channel 0, GETWF" "$(getwf $M 0)" "$want_a"
+		expect "channel 1, sysfs" "$(state $M 1)" "$want_b"
+		finish
+	done <<EOF2
 figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop $M 0 200000 1|200000 200000 0|100000 99099 1
 figure-device-vs-sysfs|pwm-sweep -c $M -p 0 -P 200000 -S 1|pwm-sweep -c $M -p 1 -P 200000 -S 1|200000 200000 0|200000 200000 1
 EOF2
+fi
 
 echo END

@@ -16,6 +16,9 @@
 #   arm64-udev  the arm64-7 guest with Debian 13's own systemd-udevd and the same rule
 #   arm64-7   Debian 13 backports' 7.x for arm64 on QEMU's virt board: pwm-mediatek (the
 #             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each
+#   armhf-7   Debian 13 backports' 7.x armmp kernel, 32-bit, on QEMU's virt board: an STM32 timer's
+#             pwm-stm32 (the character device; channels share one period), pwm-bcm2835, leds-pwm
+#             holding a bcm2835 channel
 # Every package name is resolved on each run and cached by the resolved name.
 # Debian 13 packages come through an apt configuration of the harness's own,
 # kept in the cache folder; the machine's apt setup is left as it is.
@@ -41,7 +44,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -77,6 +80,9 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # kernel_key: the cache name of a kernel shared with another guest.
 # udev: whether the guest gets udev-payload.sh's udev, rule and users.
 kernel_key=$guest
+# kernel_older: names of older kernels of the same flavour, tried newest first
+# where the resolved one does not download.
+kernel_older=
 udev=
 case $guest in
 x86-6.1 | x86-6.12 | x86-7 | x86-udev)
@@ -112,6 +118,21 @@ arm64-7 | arm64-udev)
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
 		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)
+	;;
+armhf-7)
+	arch=armhf
+	triplet=arm-linux-gnueabihf
+	qemu="qemu-system-arm"
+	modules=(stm32-timers pwm-stm32 pwm-bcm2835 leds-pwm)
+	kernel_apt=private meta=linux-image-armmp:armhf target_release=trixie-backports
+	# The lists may name a newer armmp kernel than the archive serves yet.
+	kernel_older='^linux-image-7\.[0-9.]+\+deb[0-9]+-armmp$'
+	busybox_apt=private
+	busybox_pkg=busybox-static:armhf
+	suite="guest-tests-arm64.sh"
+	guest_out=/dev/vport0p1
+	host_pkgs=(qemu-system-arm:qemu-system-arm device-tree-compiler:dtc cpio:cpio
+		g++-arm-linux-gnueabihf:arm-linux-gnueabihf-g++)
 	;;
 *) usage ;;
 esac
@@ -168,7 +189,8 @@ archive=$(awk '$1 == "URIs:" { for (i = 2; i <= NF; i++) print $i }' /etc/apt/so
 archive=${archive:-http://deb.debian.org/debian}
 papt_opts=(-o "Dir::Etc::sourcelist=$papt/sources.list" -o Dir::Etc::sourceparts=-
 	-o "Dir::State::Lists=$papt/lists" -o "Dir::Cache=$papt/cache" -o Dir::State::status=/dev/null
-	-o APT::Sandbox::User=root -o APT::Architectures::=amd64 -o APT::Architectures::=arm64)
+	-o APT::Sandbox::User=root -o APT::Architectures::=amd64 -o APT::Architectures::=arm64
+	-o APT::Architectures::=armhf)
 papt_updated=
 papt_update() {
 	[ -n "$papt_updated" ] && return 0
@@ -180,7 +202,7 @@ papt_update() {
 	touch "$papt/updated"
 }
 if [ "$kernel_apt" = private ] || [ "$busybox_apt" = private ]; then
-	sources="deb [arch=amd64,arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive"
+	sources="deb [arch=amd64,arm64,armhf signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive"
 	want=$(printf '%s trixie-backports main\n%s trixie main\n' "$sources" "$sources")
 	mkdir -p "$papt"
 	if [ "$(cat "$papt/sources.list" 2>/dev/null)" != "$want" ]; then
@@ -252,25 +274,44 @@ kpkg=$(resolve_image)
 [ -n "$kpkg" ] || { apt_refresh "$kernel_apt"; kpkg=$(resolve_image); }
 [ -n "$kpkg" ] || die "cannot resolve the kernel package behind $meta"
 kpkg=${kpkg%:*}
-akpkg=$kpkg
-[ "$arch" = amd64 ] || akpkg=$kpkg:$arch
-kparts=("$akpkg")
-kdeps=$(depends "$kernel_apt" "$akpkg")
-binary=$(pick '^linux-binary-' <<<"$kdeps")
-if [ -n "$binary" ]; then
-	kparts=("$binary")
-	for part in base modules; do
-		p=$(pick "^linux-$part-[0-9]" <<<"$kdeps")
-		[ -n "$p" ] || die "$kpkg has no linux-$part package"
-		kparts+=("$p")
-	done
-fi
+kcands=("$kpkg")
+tmp=
+[ -z "$kernel_older" ] || mapfile -t -O 1 kcands < <(apt_cmd "$kernel_apt" apt-cache pkgnames linux-image- 2>/dev/null |
+	grep -E "$kernel_older" | grep -vxF "$kpkg" | sort -rV)
+for kpkg in "${kcands[@]}"; do
+	akpkg=$kpkg
+	[ "$arch" = amd64 ] || akpkg=$kpkg:$arch
+	kparts=("$akpkg")
+	kdeps=$(depends "$kernel_apt" "$akpkg")
+	binary=$(pick '^linux-binary-' <<<"$kdeps")
+	if [ -n "$binary" ]; then
+		kparts=("$binary")
+		for part in base modules; do
+			p=$(pick "^linux-$part-[0-9]" <<<"$kdeps")
+			[ -n "$p" ] || die "$kpkg has no linux-$part package"
+			kparts+=("$p")
+		done
+	fi
+	kdir=$cache/kernel-$kernel_key--$kpkg
+	# A folder filled before a module joined the list lacks it: fill it again.
+	for m in "${modules[@]}"; do [ -f "$kdir/$m.ko" ] || rm -f "$kdir/complete"; done
+	[ -f "$kdir/complete" ] && break
+	[ ${#kcands[@]} -gt 1 ] || break
+	# A candidate that does not download gives way to the next older one.
+	note "trying ${kparts[*]}"
+	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
+	(cd "$tmp" && apt_cmd "$kernel_apt" apt-get download -q "${kparts[@]}") >"$work/download.log" 2>&1 && break
+	rm -rf "$tmp"
+	tmp=
+done
+[ -f "$kdir/complete" ] || [ ${#kcands[@]} -eq 1 ] || [ -n "$tmp" ] || die "no kernel of ${kcands[*]} downloads (see $work/download.log)"
 
-kdir=$cache/kernel-$kernel_key--$kpkg
 if [ ! -f "$kdir/complete" ]; then
 	note "fetching ${kparts[*]}"
-	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
-	download "$kernel_apt" "$tmp" "${kparts[@]}"
+	if [ -z "$tmp" ]; then
+		tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
+		download "$kernel_apt" "$tmp" "${kparts[@]}"
+	fi
 	mkdir -p "$tmp/x" "$tmp/out"
 	pats=('*/vmlinuz*' '*/config-*' '*/modules/*/config')
 	for m in "${modules[@]}"; do pats+=("*/$m.ko*"); done
@@ -336,7 +377,7 @@ if [ -n "$cross_build" ]; then
 	mapfile -t progs < <(sed -n 's/^prog //p' "$list")
 fi
 
-# --- the board: ACPI table (x86) or device tree (arm64) ----------------------------
+# --- the board: ACPI table (x86) or device tree (arm64, armhf) ----------------------------
 board=()
 case $arch in
 amd64)
@@ -346,12 +387,14 @@ amd64)
 		die "iasl failed on pwm-chips.asl (see $work/iasl.log)"
 	board=(-acpitable file="$work/acpi/pwm-chips.aml")
 	;;
-arm64)
+arm64 | armhf)
 	# QEMU's own tree for this machine, plus the PWM chips and their user.
+	# The 32-bit kernel wants its RAM and devices below 4 GiB (highmem=off).
 	vm=(-machine virt -accel tcg -cpu "max,pauth=off" -m 256M -smp 1)
+	[ "$arch" = armhf ] && vm=(-machine virt,highmem=off -accel tcg -cpu cortex-a15 -m 256M -smp 1)
 	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
-	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-arm64.dtsi"; } >"$work/board.dts" &&
+	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-$arch.dtsi"; } >"$work/board.dts" &&
 		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
 		die "building the device tree failed (see $work/dtc.log)"
 	board=(-dtb "$work/board.dtb")
@@ -436,7 +479,7 @@ amd64)
 	console=ttyS0
 	out=(-serial file:"$work/console.log" -serial file:"$work/out.log")
 	;;
-arm64)
+arm64 | armhf)
 	# virt has one UART: the suite's own output goes to a virtio-serial port.
 	machine=("${vm[@]}")
 	console=ttyAMA0
