@@ -118,12 +118,16 @@ expect "after the replay" "$(perms $f)" "pwm 664"
 finish
 
 # --- export until the group may write, as insider ---------------------------------
-# export-timing prints "appeared_us writable_us"; every round must be within
-# the library's own wait.
+# export-timing prints "appeared_us writable_us". Every round must end
+# writable (export-timing gives up after 5 s), and on an idle system within
+# the library's own wait. Under the burst, rounds beyond that wait are
+# counted, not failed: they depend on how many events are queued ahead of the
+# export, and the tool's own case above is the one that must get in.
 timing_rounds() { # name rounds burst
 	begin "$1"
 	: >/tmp/timing
 	r=0
+	late=0
 	while [ "$r" -lt "$2" ]; do
 		r=$((r + 1))
 		[ "$3" = burst ] && {
@@ -142,12 +146,15 @@ timing_rounds() { # name rounds burst
 		# shellcheck disable=SC2086 # two numbers
 		set -- "$1" "$2" "$3" $out
 		echo "  round $r: appeared after $4 us, writable after $5 us"
-		[ "${5:-$LIB_WAIT_US}" -lt "$LIB_WAIT_US" ] || bad "round $r: not writable within the library's wait"
+		if [ "${5:-$LIB_WAIT_US}" -ge "$LIB_WAIT_US" ]; then
+			late=$((late + 1))
+			[ "$3" = burst ] || bad "round $r: not writable within the library's wait"
+		fi
 		echo "${5:-$LIB_WAIT_US}" >>/tmp/timing
 		su -s /bin/sh insider -c "echo 3 >$SYS/pwmchip$A/unexport" || bad "round $r: unexport failed"
 		udevadm settle --timeout=60
 	done
-	echo "  $1: $(summary_ms </tmp/timing)"
+	echo "  $1: $(summary_ms </tmp/timing); $late of $2 beyond the library's wait"
 	finish
 }
 timing_rounds export-timing-idle 7 idle
