@@ -24,7 +24,7 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 	OTHER_CHANNEL="-P 100000 -S 7000|100000 98000 0"
 	# Below one tick (the shortest period, 5 ns).
 	TOO_SHORT=4
-	# An idle channel shows the timer's period, disabled.
+	# The driver reads a stopped channel back as period 0.
 	FRESH="0 0 0 normal"
 	# No LED on the timer: see pwm-chips-armhf.dtsi.
 	LEDS="legacy-ch1 "
@@ -85,16 +85,18 @@ start_bg() { # chip channel
 # On a chip whose channels share one period (stm32), a channel may only take
 # a period of its own while no other runs: switches the given channels off,
 # through the device or, where exported, through sysfs. Nothing elsewhere.
+# (Its variables are named apart: sh has no locals, and callers' loops read
+# chip and ch.)
 shared_period_off() { # chip channel...
-	c=$1
+	off_chip=$1
 	shift
 	[ "$W" = stm32 ] || return 0
-	for ch in "$@"; do
-		if [ -e "$SYS/pwmchip$c/pwm$ch" ]; then
-			echo 0 >"$SYS/pwmchip$c/pwm$ch/enable" || bad "cannot switch off pwmchip$c/pwm$ch"
+	for off_ch in "$@"; do
+		if [ -e "$SYS/pwmchip$off_chip/pwm$off_ch" ]; then
+			echo 0 >"$SYS/pwmchip$off_chip/pwm$off_ch/enable" || bad "cannot switch off pwmchip$off_chip/pwm$off_ch"
 		else
-			run pwm-sweep -c "$c" -p "$ch" -P 0
-			[ "$rc" = 0 ] || bad "cannot switch off channel $ch: $err"
+			run pwm-sweep -c "$off_chip" -p "$off_ch" -P 0
+			[ "$rc" = 0 ] || bad "cannot switch off channel $off_ch: $err"
 		fi
 	done
 }
@@ -181,9 +183,9 @@ refused_write_case $L 0
 # name | chip | channel | how the final waveform is read | what it must be
 # A second sweep of a channel that a first one holds must be turned away at
 # once, and the first must finish undisturbed.
-shared_period_off $M 1
 while IFS='|' read -r cname chip ch how want; do
 	begin "$cname"
+	[ "$chip" = "$M" ] && shared_period_off $M 1
 	start_bg "$chip" "$ch"
 	run pwm-sweep -c "$chip" -p "$ch" -P 200000 -S 70000
 	still_running
@@ -243,8 +245,11 @@ finish
 
 # --- stm32 only: its shortest period, a 32-bit kernel, one period per timer ---------
 if [ "$W" = stm32 ]; then
+	# Period 0 stops a channel: the timer's period is free again.
 	begin all-channels-off
 	shared_period_off $M 2
+	expect "GETWF of channels 0 and 2" "$(getwf $M 0), $(getwf $M 2)" "0 0 0, 0 0 0"
+	expect_state $M 1 "- - 0"
 	finish
 
 	# -c and -p keep the low 32 bits of a value converted as on a 64-bit
