@@ -394,7 +394,7 @@ arm64 | armhf)
 	[ "$arch" = armhf ] && vm=(-machine virt,highmem=off -accel tcg -cpu cortex-a15 -m 256M -smp 1)
 	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
-	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-$arch.dtsi"; } >"$work/board.dts" &&
+	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-arm-common.dtsi" "$here/pwm-chips-$arch.dtsi"; } >"$work/board.dts" &&
 		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
 		die "building the device tree failed (see $work/dtc.log)"
 	board=(-dtb "$work/board.dtb")
