@@ -253,7 +253,7 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 	};
 	using ms = std::chrono::milliseconds;
 	const export_case cases[] = {
-		{ "accepted, folder never appears", 0, false, ETIMEDOUT, ms(900), ms(3000) },
+		{ "accepted, folder never appears", 0, false, ETIMEDOUT, ms(1900), ms(4000) },
 		{ "busy: a kernel driver holds the channel", EBUSY, false, EBUSY, ms(0), ms(200) },
 		{ "busy: exported by someone else meanwhile", EBUSY, true, 0, ms(0), ms(200) },
 		{ "refused otherwise", EACCES, false, EACCES, ms(0), ms(200) },
@@ -423,7 +423,7 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 		{ "export the user may not write: EACCES at once", false, false, -1, 0755,
 		  GET_FAILED, EACCES, ms(0), ms(300) },
 		{ "own export, attributes stay root's: EACCES after the wait, not ETIMEDOUT", false, true, -1, 0755,
-		  GET_FAILED, EACCES, ms(900), ms(3000) },
+		  GET_FAILED, EACCES, ms(1900), ms(4000) },
 		{ "own export, udev gives the group the attributes 100 ms later", false, true, 100, 0755,
 		  TAKEN_AND_APPLIED, 0, ms(90), ms(900) },
 		{ "exported earlier by root, attributes root's: EACCES at once", true, true, -1, 0755,

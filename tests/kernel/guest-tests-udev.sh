@@ -21,7 +21,7 @@ summary_ms() {
 }
 # How long the library waits after its own export for the attributes to
 # become writable (export_wait_ns in quorvin/sysfs_channel.cpp).
-LIB_WAIT_US=1000000
+LIB_WAIT_US=2000000
 
 # --- before udev: all of it is root's ----------------------------------------
 # A channel exported at boot before udev runs: its export event is gone for good.
