@@ -70,14 +70,12 @@ struct chardev_channel *chardev_channel_take(int fd, unsigned int channel)
 // kernel picks the nearest waveform at or below each value and falls back to
 // a larger one only where nothing smaller exists (a period below the
 // shortest, or one that a sibling channel holds at another value).
-static int check_rounding(const struct chardev_channel *ch, const struct pwm_waveform *wf)
+static int check_rounding(int fd, const struct pwmchip_waveform *wf)
 {
 	if (wf->period_length_ns == 0)
 		return 0;
-	struct pwmchip_waveform r = {
-		ch->hwpwm, 0, wf->period_length_ns, wf->duty_length_ns, wf->duty_offset_ns,
-	};
-	if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &r) < 0)
+	struct pwmchip_waveform r = *wf;
+	if (ioctl(fd, PWM_IOCTL_ROUNDWF, &r) < 0)
 		return -1;
 	if (wf->duty_offset_ns != 0 && r.duty_offset_ns == 0) {
 		errno = EOPNOTSUPP;
@@ -95,17 +93,17 @@ static int check_rounding(const struct chardev_channel *ch, const struct pwm_wav
 // inlined into the library's entry it would weigh on the sysfs path's step.
 __attribute__((noinline)) int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf)
 {
+	const struct pwmchip_waveform kwf = {
+		ch->hwpwm, 0, wf->period_length_ns, wf->duty_length_ns, wf->duty_offset_ns,
+	};
 	const bool same_frame = ch->checked && wf->period_length_ns == ch->period &&
 		wf->duty_offset_ns == ch->offset;
 	if (!same_frame) {
 		ch->checked = false;
-		if (check_rounding(ch, wf) < 0)
+		if (check_rounding(ch->fd, &kwf) < 0)
 			return -1;
 	}
 
-	const struct pwmchip_waveform kwf = {
-		ch->hwpwm, 0, wf->period_length_ns, wf->duty_length_ns, wf->duty_offset_ns,
-	};
 	// SETROUNDEDWF answers 0 whether it rounded up or down; the check
 	// above is what tells them apart.
 	if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &kwf) < 0) {

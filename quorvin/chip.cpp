@@ -15,9 +15,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // Only the four entry points leave the library.
@@ -93,10 +91,7 @@ static bool exported_through_sysfs(struct pwm_chip *chip, unsigned int channel)
 		if (chip->sysfs_dirfd < 0)
 			return false;
 	}
-	char dir[16];
-	snprintf(dir, sizeof(dir), "pwm%u", channel);
-	struct stat st;
-	return fstatat(chip->sysfs_dirfd, dir, &st, 0) == 0 && S_ISDIR(st.st_mode);
+	return sysfs_channel_exported(chip->sysfs_dirfd, channel) == 0;
 }
 
 static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)

@@ -158,6 +158,20 @@ int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 	return apply_state(ch, wf);
 }
 
+int sysfs_channel_exported(int chip_dirfd, unsigned int channel)
+{
+	char dir[16];
+	snprintf(dir, sizeof(dir), "pwm%u", channel);
+	struct stat st;
+	if (fstatat(chip_dirfd, dir, &st, 0) < 0)
+		return -1;
+	if (!S_ISDIR(st.st_mode)) {
+		errno = ENOTDIR;
+		return -1;
+	}
+	return 0;
+}
+
 static int export_channel(int chip_dirfd, unsigned int channel)
 {
 	const int fd = openat(chip_dirfd, "export", O_WRONLY | O_CLOEXEC);
@@ -174,10 +188,7 @@ static int export_channel(int chip_dirfd, unsigned int channel)
 	// backlight, an LED) holds the channel, and no wait will change that.
 	if (errno != EBUSY)
 		return -1;
-	struct stat st;
-	char dir[16];
-	snprintf(dir, sizeof(dir), "pwm%u", channel);
-	if (fstatat(chip_dirfd, dir, &st, 0) == 0)
+	if (sysfs_channel_exported(chip_dirfd, channel) == 0)
 		return 0;
 	errno = EBUSY;
 	return -1;
@@ -218,8 +229,7 @@ struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
 	char dir[16];
 	snprintf(dir, sizeof(dir), "pwm%u", channel);
 
-	struct stat st;
-	const bool exported = fstatat(chip_dirfd, dir, &st, 0) < 0;
+	const bool exported = sysfs_channel_exported(chip_dirfd, channel) < 0;
 	if (exported && (errno != ENOENT || export_channel(chip_dirfd, channel) < 0))
 		return nullptr;
 

@@ -7,6 +7,10 @@
 struct pwm_waveform;
 struct sysfs_channel;
 
+// 0 if channel of the chip folder chip_dirfd is exported (its folder is
+// there), -1 with errno (ENOENT where it is not) otherwise.
+int sysfs_channel_exported(int chip_dirfd, unsigned int channel);
+
 // Exports channel of the chip folder chip_dirfd if it is not yet, waits for
 // its attributes, opens them and reads the channel's current state.
 // NULL with errno on failure.
