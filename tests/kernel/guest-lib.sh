@@ -28,6 +28,15 @@ prog() {
 	echo "/q/ld.so --library-path /q/lib /q/bin/$p $*"
 }
 
+# getwf CHIP CHANNEL: what the hardware holds, read back with PWM_IOCTL_GETWF
+# as root on a file of our own (requests the channel, so only while no one
+# else holds it).
+getwf() {
+	RUN_AS=
+	run cdev-probe get "$1" "$2"
+	[ "$rc" = 0 ] && echo "$out" || echo "<$err>"
+}
+
 # The chips by number, and the chip a given driver bound: the kernel's
 # numbering changed in 6.12, so no suite names a chip by its number.
 chips() { ls $SYS | sed -n 's/^pwmchip//p' | sort -n; }

@@ -48,13 +48,6 @@ FRESH_ENABLE=$(set -- $FRESH; echo "$3")
 uname -r
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
 
-# getwf CHIP CHANNEL: what the hardware holds, read back on a file of our own
-# (requests the channel, so only while no one else holds it).
-getwf() {
-	run cdev-probe get "$1" "$2"
-	[ "$rc" = 0 ] && echo "$out" || echo "<$err>"
-}
-
 # dbg CHIP CHANNEL requested|actual: a channel's configuration as debugfs
 # shows it: the last state applied, and on a waveform chip what the driver
 # reads back from the hardware ("duty/period [+offset]"). Reading it takes

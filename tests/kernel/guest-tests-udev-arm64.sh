@@ -13,14 +13,6 @@ uname -r
 M=$(chip_of pwm-mediatek)
 L=$(chip_of bcm2835-pwm)
 
-# getwf CHIP CHANNEL: what the hardware holds, read back as root on a file of
-# our own.
-getwf() {
-	RUN_AS=
-	run cdev-probe get "$1" "$2"
-	[ "$rc" = 0 ] && echo "$out" || echo "<$err>"
-}
-
 # The device node is root's until udev gives it the group; without it, the
 # library's fallback to sysfs meets a root-only export as well.
 begin root-only-before-udev
