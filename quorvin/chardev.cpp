@@ -2,9 +2,13 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // One channel through the character device. The kernel rounds every
 // waveform down to what the hardware makes and never says when it had to
-// round up instead, so a new period or offset is first rounded with
-// PWM_IOCTL_ROUNDWF and checked. A step that changes only the duty keeps the
-// period and offset just checked and costs its one SETROUNDEDWF alone.
+// round up instead (SETROUNDEDWF answers 0 either way), so a waveform with a
+// new period or an offset is first rounded with PWM_IOCTL_ROUNDWF, checked,
+// and then set exactly as rounded: the kernel rounds again under the chip's
+// lock and refuses (EDOM) if a channel sharing the period moved it in
+// between. Where the period or offset changed, the hardware is read back and
+// held to what the rounding promised. A step that changes only the duty of a
+// waveform without an offset costs its one SETROUNDEDWF alone.
 #include "chardev.h"
 
 #include <quorvin.h>
@@ -21,14 +25,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// A rounding that keeps moving between ROUNDWF and SETEXACTWF means a
+// sibling channel keeps changing the shared period: give up after this many.
+constexpr int max_round_tries = 4;
+
+} // namespace
+
 struct chardev_channel {
 	int fd;
 	unsigned int hwpwm;
-	// The period and offset of the last waveform the kernel took after a
-	// check; valid only while checked is set.
-	bool checked;
-	uint64_t period;
-	uint64_t offset;
+	// The waveform last applied through this handle, as asked: the frame a
+	// duty-only step is compared with, and what a failed call puts back.
+	// Valid only while applied is set.
+	bool applied;
+	struct pwmchip_waveform last;
 };
 
 int chardev_open(unsigned int chip)
@@ -66,54 +78,163 @@ struct chardev_channel *chardev_channel_take(int fd, unsigned int channel)
 	return ch;
 }
 
-// What the hardware would make of *wf, compared with what was asked: the
-// kernel picks the nearest waveform at or below each value and falls back to
-// a larger one only where nothing smaller exists (a period below the
-// shortest, or one that a sibling channel holds at another value).
-static int check_rounding(int fd, const struct pwmchip_waveform *wf)
+static bool same_waveform(const struct pwmchip_waveform &a, const struct pwmchip_waveform &b)
 {
-	if (wf->period_length_ns == 0)
-		return 0;
-	struct pwmchip_waveform r = *wf;
-	if (ioctl(fd, PWM_IOCTL_ROUNDWF, &r) < 0)
+	return a.period_length_ns == b.period_length_ns && a.duty_length_ns == b.duty_length_ns &&
+		a.duty_offset_ns == b.duty_offset_ns;
+}
+
+// Whether two waveforms drive the pin alike. Without an active part the
+// period does not show: drivers read an output switched off back as period
+// 0, or as their shortest period with duty 0.
+static bool same_output(const struct pwmchip_waveform &a, const struct pwmchip_waveform &b)
+{
+	return (a.duty_length_ns == 0 && b.duty_length_ns == 0) || same_waveform(a, b);
+}
+
+// What the hardware would make (r) of the waveform asked (wf): the nearest at
+// or below each value. Anything longer is refused, the period first, since
+// a period the channel cannot have is the reason whatever else rounding did.
+static int check_rounding(const struct pwmchip_waveform &wf, const struct pwmchip_waveform &r)
+{
+	if (r.period_length_ns > wf.period_length_ns) {
+		errno = EINVAL;
 		return -1;
-	if (wf->duty_offset_ns != 0 && r.duty_offset_ns == 0) {
+	}
+	// An offset only shows where there is an active part and an inactive one.
+	const bool offset_shows = r.duty_length_ns != 0 && r.duty_length_ns < r.period_length_ns;
+	if (wf.duty_offset_ns != 0 && r.duty_offset_ns == 0 && offset_shows) {
 		errno = EOPNOTSUPP;
 		return -1;
 	}
-	if (r.period_length_ns > wf->period_length_ns || r.duty_length_ns > wf->duty_length_ns ||
-	    r.duty_offset_ns > wf->duty_offset_ns) {
+	if (r.duty_length_ns > wf.duty_length_ns || r.duty_offset_ns > wf.duty_offset_ns) {
 		errno = EINVAL;
 		return -1;
 	}
 	return 0;
 }
 
-// Out of line: beside an ioctl of microseconds the call costs nothing, and
-// inlined into the library's entry it would weigh on the sysfs path's step.
-__attribute__((noinline)) int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf)
+// Rounds *wf, checks the rounding and sets exactly that; *made is what the
+// hardware must now run. *wrote tells whether anything reached the hardware.
+static int round_and_set(struct chardev_channel *ch, const struct pwmchip_waveform *wf,
+			 struct pwmchip_waveform *made, bool *wrote)
+{
+	if (wf->period_length_ns == 0) {
+		*made = *wf;
+		*wrote = true;
+		return ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, wf);
+	}
+	struct pwmchip_waveform previous = {};
+	for (int tries = 1;; ++tries) {
+		struct pwmchip_waveform r = *wf;
+		if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &r) < 0 || check_rounding(*wf, r) < 0)
+			return -1;
+		*made = r;
+		if (ioctl(ch->fd, PWM_IOCTL_SETEXACTWF, &r) == 0) {
+			*wrote = true;
+			return 0;
+		}
+		// EDOM comes before any write; anything else may come from a
+		// driver halfway through one.
+		if (errno != EDOM) {
+			*wrote = true;
+			return -1;
+		}
+		// The same rounding twice, refused both times: this driver does
+		// not round its own answer back to itself. Its rounding of the
+		// waveform asked is the one just checked.
+		if (tries > 1 && same_waveform(r, previous)) {
+			*wrote = true;
+			return ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, wf);
+		}
+		if (tries == max_round_tries) {
+			errno = EAGAIN;
+			return -1;
+		}
+		previous = r;
+	}
+}
+
+// Reads the hardware back until it runs *made. Some drivers keep part of the
+// old state (a polarity) until the waveform is written a second time: it is
+// written once more, and only then is a difference a failure.
+static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf,
+		   const struct pwmchip_waveform *made)
+{
+	for (int pass = 0;; ++pass) {
+		struct pwmchip_waveform got = {};
+		got.hwpwm = ch->hwpwm;
+		if (ioctl(ch->fd, PWM_IOCTL_GETWF, &got) < 0)
+			return -1;
+		if (same_output(got, *made))
+			return 0;
+		if (pass == 1) {
+			errno = EIO;
+			return -1;
+		}
+		const bool exact = made->period_length_ns != 0 && !same_waveform(*made, *wf);
+		if (ioctl(ch->fd, exact ? PWM_IOCTL_SETEXACTWF : PWM_IOCTL_SETROUNDEDWF, exact ? made : wf) <
+		    0)
+			return -1;
+	}
+}
+
+// Any waveform but a duty-only step. Kept out of line so that the step below
+// stays a short leaf.
+__attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
+						   const struct pwmchip_waveform *wf)
+{
+	// What a failure after a write puts back: the last waveform applied,
+	// or on a handle's first call what the hardware ran when it came.
+	struct pwmchip_waveform before = ch->last;
+	bool can_restore = ch->applied;
+	if (!can_restore) {
+		before = {};
+		before.hwpwm = ch->hwpwm;
+		can_restore = ioctl(ch->fd, PWM_IOCTL_GETWF, &before) == 0;
+	}
+	const bool new_frame = !ch->applied || wf->period_length_ns != ch->last.period_length_ns ||
+		wf->duty_offset_ns != ch->last.duty_offset_ns;
+
+	struct pwmchip_waveform made = {};
+	bool wrote = false;
+	if (round_and_set(ch, wf, &made, &wrote) == 0 && (!new_frame || hold_to(ch, wf, &made) == 0)) {
+		ch->last = *wf;
+		ch->applied = true;
+		return 0;
+	}
+	// A refusal before any write leaves the channel as it was.
+	if (!wrote)
+		return -1;
+	ch->applied = false;
+	if (can_restore) {
+		const int saved = errno;
+		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &before) == 0) {
+			ch->last = before;
+			ch->applied = true;
+		}
+		errno = saved;
+	}
+	return -1;
+}
+
+int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf)
 {
 	const struct pwmchip_waveform kwf = {
 		ch->hwpwm, 0, wf->period_length_ns, wf->duty_length_ns, wf->duty_offset_ns,
 	};
-	const bool same_frame = ch->checked && wf->period_length_ns == ch->period &&
-		wf->duty_offset_ns == ch->offset;
-	if (!same_frame) {
-		ch->checked = false;
-		if (check_rounding(ch->fd, &kwf) < 0)
+	// A sweep's step: the period stays, and without an offset nothing that
+	// was checked depends on the duty.
+	if (ch->applied && wf->period_length_ns == ch->last.period_length_ns && wf->period_length_ns != 0 &&
+	    wf->duty_offset_ns == 0 && ch->last.duty_offset_ns == 0) {
+		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &kwf) < 0) {
+			ch->applied = false;
 			return -1;
+		}
+		ch->last.duty_length_ns = wf->duty_length_ns;
+		return 0;
 	}
-
-	// SETROUNDEDWF answers 0 whether it rounded up or down; the check
-	// above is what tells them apart.
-	if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &kwf) < 0) {
-		ch->checked = false;
-		return -1;
-	}
-	ch->checked = true;
-	ch->period = wf->period_length_ns;
-	ch->offset = wf->duty_offset_ns;
-	return 0;
+	return apply_checked(ch, &kwf);
 }
 
 void chardev_channel_release(struct chardev_channel *ch)

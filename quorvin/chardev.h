@@ -19,7 +19,9 @@ struct chardev_channel *chardev_channel_take(int fd, unsigned int channel);
 // Applies *wf, which the caller has checked for consistency, as the
 // hardware rounds it down. A waveform the hardware could only make by
 // rounding up is refused with EINVAL and an offset it would drop with
-// EOPNOTSUPP, both before the output is touched. 0, or -1 with errno.
+// EOPNOTSUPP, both before the output is touched. A new period or offset is
+// read back; hardware that does not run it after a second write gives EIO,
+// with the waveform from before the call put back. 0, or -1 with errno.
 int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf);
 
 // Frees the channel's record. The channel itself is released when the

@@ -31,17 +31,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A four-channel chip whose hardware counts in steps of 1000 ns, has no
-// duty offset, and whose channel 3 shares its period with channel 2 while
-// channel 2 runs. Channels are held by an open file, or by sysfs (-2) for a
-// channel exported there.
+// A four-channel chip whose hardware counts in steps of 1000 ns, from a
+// shortest period of 1000 ns, and acts as timers whose channels share one
+// counter do: channel 3 runs at channel 2's period while channel 2 runs; an
+// offset is made only where the active part ends at the period's end (as an
+// inversed polarity), rounded up to a step; a channel switched off with an
+// offset keeps that polarity for the next waveform written (channel 1 for
+// good). Channels are held by an open file, or by sysfs (-2) for a channel
+// exported there.
 struct fake_chip {
 	static constexpr unsigned int npwm = 4;
 	static constexpr int sysfs = -2;
 	int holder[npwm]; // fd that holds the channel, or -1
-	pwmchip_waveform wf[npwm];
+	pwmchip_waveform wf[npwm]; // what the hardware runs
+	bool stale_inversed[npwm];
 	int ioctls;
-	int roundwf_ioctls;
+	// Runs once, right after the next ROUNDWF: a sibling that moves
+	// between the library's check and its set.
+	void (*after_round)();
 };
 
 fake_chip chip_state;
@@ -72,9 +79,9 @@ bool valid(const pwmchip_waveform &wf)
 		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
 }
 
-// The kernel's rule: the nearest value at or below each one asked for, and
-// the smallest there is where none is below.
-pwmchip_waveform round_down(const pwmchip_waveform &wf)
+// The kernel's rule, as far as this hardware allows: the nearest value at
+// or below each one asked for, and the smallest there is where none is below.
+pwmchip_waveform round_wf(const pwmchip_waveform &wf)
 {
 	if (wf.period_length_ns == 0)
 		return { wf.hwpwm, 0, 0, 0, 0 };
@@ -82,7 +89,37 @@ pwmchip_waveform round_down(const pwmchip_waveform &wf)
 	if (wf.hwpwm == 3 && chip_state.wf[2].period_length_ns != 0)
 		period = chip_state.wf[2].period_length_ns;
 	const uint64_t duty = std::min<uint64_t>(wf.duty_length_ns / 1000 * 1000, period);
-	return { wf.hwpwm, 0, period, duty, 0 };
+	uint64_t offset = (wf.duty_offset_ns + 999) / 1000 * 1000;
+	if (offset + duty != period)
+		offset = 0;
+	return { wf.hwpwm, 0, period, duty, offset };
+}
+
+bool held(int fd, const pwmchip_waveform &wf)
+{
+	return wf.__pad == 0 && wf.hwpwm < fake_chip::npwm && chip_state.holder[wf.hwpwm] == fd;
+}
+
+int set_wf(const pwmchip_waveform &wf, bool exact)
+{
+	const pwmchip_waveform r = round_wf(wf);
+	if (exact && wf.period_length_ns != 0 &&
+	    (r.period_length_ns != wf.period_length_ns || r.duty_length_ns != wf.duty_length_ns ||
+	     r.duty_offset_ns != wf.duty_offset_ns))
+		return fail(EDOM);
+	pwmchip_waveform &hw = chip_state.wf[wf.hwpwm];
+	bool &stale = chip_state.stale_inversed[wf.hwpwm];
+	if (r.period_length_ns == 0) {
+		stale = hw.duty_offset_ns != 0;
+		hw = r;
+	} else if (stale && r.duty_offset_ns == 0) {
+		hw = { r.hwpwm, 0, r.period_length_ns, r.period_length_ns - r.duty_length_ns, 0 };
+		stale = wf.hwpwm == 1;
+	} else {
+		hw = r;
+		stale = false;
+	}
+	return 0;
 }
 
 int fake_ioctl(int fd, unsigned long request, unsigned long arg)
@@ -106,18 +143,26 @@ int fake_ioctl(int fd, unsigned long request, unsigned long arg)
 			chip_state.holder[arg] = -1;
 		return 0;
 	case PWM_IOCTL_ROUNDWF:
-		++chip_state.roundwf_ioctls;
-		if (wf->__pad != 0 || wf->hwpwm >= fake_chip::npwm || chip_state.holder[wf->hwpwm] != fd ||
-		    !valid(*wf))
+		if (!held(fd, *wf) || !valid(*wf))
 			return fail(EINVAL);
-		*wf = round_down(*wf);
+		*wf = round_wf(*wf);
+		if (chip_state.after_round != nullptr) {
+			chip_state.after_round();
+			chip_state.after_round = nullptr;
+		}
+		return 0;
+	case PWM_IOCTL_GETWF:
+		if (!held(fd, *wf))
+			return fail(EINVAL);
+		*wf = chip_state.wf[wf->hwpwm];
 		return 0;
 	case PWM_IOCTL_SETROUNDEDWF:
-		if (!valid(*wf) || wf->hwpwm >= fake_chip::npwm || chip_state.holder[wf->hwpwm] != fd)
+	case PWM_IOCTL_SETEXACTWF:
+		if (!valid(*wf) || !held(fd, *wf))
 			return fail(EINVAL);
-		// Answers 0 even where it had to round up, as the kernel does.
-		chip_state.wf[wf->hwpwm] = round_down(*wf);
-		return 0;
+		// SETROUNDEDWF answers 0 even where it had to round up, as the
+		// kernel does.
+		return set_wf(*wf, request == PWM_IOCTL_SETEXACTWF);
 	default:
 		return fail(ENOTTY);
 	}
@@ -209,36 +254,54 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		int err;
 		int ioctls;
 		pwmchip_waveform applied; // the channel's hardware afterwards
+		void (*meanwhile)() = nullptr; // after the call's first ROUNDWF
 	};
 	// In order, each from the state the one before left.
+	const auto sibling_moves = [] { chip_state.wf[2].period_length_ns = 300000; };
 	// clang-format off
 	const wf_case cases[] = {
-		{ "first waveform: checked, then set", 2, { 50000, 20000, 0 }, 0, 0, 2, { 2, 0, 50000, 20000, 0 } },
+		{ "first waveform: read, checked, set, read back", 2, { 50000, 20000, 0 }, 0, 0, 4, { 2, 0, 50000, 20000, 0 } },
 		{ "only the duty changes: one ioctl", 2, { 50000, 21000, 0 }, 0, 0, 1, { 2, 0, 50000, 21000, 0 } },
 		{ "a duty between steps rounds down", 2, { 50000, 21500, 0 }, 0, 0, 1, { 2, 0, 50000, 21000, 0 } },
-		{ "a new period is checked again", 2, { 50500, 1000, 0 }, 0, 0, 2, { 2, 0, 50000, 1000, 0 } },
+		{ "a new period is checked again", 2, { 50500, 1000, 0 }, 0, 0, 3, { 2, 0, 50000, 1000, 0 } },
 		{ "period below the shortest", 2, { 500, 0, 0 }, -1, EINVAL, 1, { 2, 0, 50000, 1000, 0 } },
-		{ "offset the hardware drops", 2, { 50000, 1000, 49000 }, -1, EOPNOTSUPP, 1, { 2, 0, 50000, 1000, 0 } },
+		{ "offset the hardware drops", 2, { 50000, 1000, 20000 }, -1, EOPNOTSUPP, 1, { 2, 0, 50000, 1000, 0 } },
+		{ "offset it rounds up", 2, { 50000, 1500, 48500 }, -1, EINVAL, 1, { 2, 0, 50000, 1000, 0 } },
 		{ "duty above the period", 2, { 1000, 1001, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
 		{ "offset at the period", 2, { 1000, 0, 1000 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
 		{ "period above 2^63 - 1", 2, { 1ULL << 63, 0, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
 		{ "period 0 with a duty", 2, { 0, 5, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
-		{ "period 0 switches off", 2, { 0, 0, 0 }, 0, 0, 1, { 2, 0, 0, 0, 0 } },
-		{ "channel 2 runs again", 2, { 40000, 0, 0 }, 0, 0, 2, { 2, 0, 40000, 0, 0 } },
-		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, 1, { 0, 0, 0, 0, 0 } },
-		{ "period held shorter by a sibling", 3, { 100000, 10000, 0 }, 0, 0, 2, { 3, 0, 40000, 10000, 0 } },
+		{ "period 0 switches off", 2, { 0, 0, 0 }, 0, 0, 2, { 2, 0, 0, 0, 0 } },
+		{ "channel 2 runs again", 2, { 40000, 0, 0 }, 0, 0, 3, { 2, 0, 40000, 0, 0 } },
+		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, 2, { 0, 0, 0, 0, 0 } },
+		{ "period held shorter by a sibling", 3, { 100000, 10000, 0 }, 0, 0, 4, { 3, 0, 40000, 10000, 0 } },
+		{ "held longer, offset dropped too: the period is the reason", 3, { 20000, 10000, 5000 }, -1, EINVAL, 1,
+		  { 3, 0, 40000, 10000, 0 } },
+		{ "sibling moves longer between check and set", 3, { 200000, 10000, 0 }, -1, EINVAL, 3,
+		  { 3, 0, 40000, 10000, 0 }, sibling_moves },
+		{ "an offset ending the period", 2, { 100000, 50000, 50000 }, 0, 0, 3, { 2, 0, 100000, 50000, 50000 } },
+		{ "duty-only step whose offset it cannot make", 2, { 100000, 40000, 50000 }, -1, EOPNOTSUPP, 1,
+		  { 2, 0, 100000, 50000, 50000 } },
+		{ "off after an offset", 2, { 0, 0, 0 }, 0, 0, 2, { 2, 0, 0, 0, 0 } },
+		{ "old polarity kept: written twice", 2, { 100000, 0, 0 }, 0, 0, 5, { 2, 0, 100000, 0, 0 } },
+		{ "channel 1: an offset ending the period", 1, { 100000, 20000, 80000 }, 0, 0, 4,
+		  { 1, 0, 100000, 20000, 80000 } },
+		{ "channel 1: off", 1, { 0, 0, 0 }, 0, 0, 2, { 1, 0, 0, 0, 0 } },
+		{ "channel 1 keeps its polarity for good: EIO, off again as before", 1, { 100000, 20000, 0 }, -1, EIO, 6, { 1, 0, 0, 0, 0 } },
 	};
 	// clang-format on
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
-	pwm *pwms[fake_chip::npwm] = { nullptr, nullptr, pwm_chip_get_pwm(chip, 2),
+	pwm *pwms[fake_chip::npwm] = { nullptr, pwm_chip_get_pwm(chip, 1), pwm_chip_get_pwm(chip, 2),
 				       pwm_chip_get_pwm(chip, 3) };
+	ASSERT_NE(pwms[1], nullptr);
 	ASSERT_NE(pwms[2], nullptr);
 	ASSERT_NE(pwms[3], nullptr);
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		const int before = chip_state.ioctls;
+		chip_state.after_round = c.meanwhile;
 		pwm_waveform wf = c.wf;
 		errno = 0;
 		EXPECT_EQ(pwm_set_waveform(pwms[c.channel], &wf), c.result);

@@ -206,9 +206,14 @@ finish
 # The kernel's syscall tracing counts the tool's ioctls, by command:
 #   0x7502     PWM_IOCTL_FREE at open: tells a PWM chip from another device
 #   0x7501     PWM_IOCTL_REQUEST of the channel
+#   0xc0207504 PWM_IOCTL_GETWF twice, for the first waveform: what the
+#              channel ran before (put back if the call fails) and, after the
+#              set, that the hardware runs what was promised
 #   0xc0207503 PWM_IOCTL_ROUNDWF once, when the period is new: checks the
 #              hardware can do it before anything is applied
-#   0x40207505 PWM_IOCTL_SETROUNDEDWF, one per waveform: 101 for -P 100000 -S 1000
+#   0x40207506 PWM_IOCTL_SETEXACTWF once: sets the first waveform as checked
+#   0x40207505 PWM_IOCTL_SETROUNDEDWF, one per further waveform: 100 for
+#              -P 100000 -S 1000
 begin ioctl-per-waveform
 shared_period_off $M 0
 T=/sys/kernel/tracing
@@ -229,7 +234,7 @@ if mount -t tracefs tracefs $T 2>/dev/null || [ -e $T/trace ]; then
 	echo "  ioctls by command: $counts"
 	expect "exit status" "$rc" 0
 	expect "stderr" "$(cat /tmp/stderr)" ""
-	expect "ioctls" "$counts" "0x40207505:101 0x7501:1 0x7502:1 0xc0207503:1 "
+	expect "ioctls" "$counts" "0x40207505:100 0x40207506:1 0x7501:1 0x7502:1 0xc0207503:1 0xc0207504:2 "
 	expect "GETWF" "$(getwf $M 2)" "100000 100000 0"
 else
 	bad "no tracefs"
