@@ -97,7 +97,7 @@ static bool exported_through_sysfs(struct pwm_chip *chip, unsigned int channel)
 static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)
 {
 	if (chip->chardev_fd < 0) {
-		pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, pwm->channel);
+		pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, chip->number, pwm->channel);
 		return pwm->sysfs != nullptr;
 	}
 	pwm->cdev = chardev_channel_take(chip->chardev_fd, pwm->channel);
@@ -109,7 +109,7 @@ static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)
 		errno = EBUSY;
 		return false;
 	}
-	pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, pwm->channel);
+	pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, chip->number, pwm->channel);
 	return pwm->sysfs != nullptr;
 }
 

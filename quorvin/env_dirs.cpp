@@ -22,6 +22,11 @@ const char *quorvin_dev_dir()
 	return dir_from_env("QUORVIN_DEV_DIR", "/dev");
 }
 
+const char *quorvin_debugfs_pwm()
+{
+	return dir_from_env("QUORVIN_DEBUGFS_PWM", "/sys/kernel/debug/pwm");
+}
+
 int chip_path(char *buf, size_t size, const char *dir, unsigned int chip)
 {
 	const int len = snprintf(buf, size, "%s/pwmchip%u", dir, chip);

@@ -15,6 +15,10 @@ const char *quorvin_sysfs_dir();
 // QUORVIN_DEV_DIR, else /dev.
 const char *quorvin_dev_dir();
 
+// QUORVIN_DEBUGFS_PWM, else /sys/kernel/debug/pwm: the kernel's listing of
+// the chips and what their channels run.
+const char *quorvin_debugfs_pwm();
+
 // Writes DIR/pwmchipN into buf. 0, or -1 with ENAMETOOLONG.
 int chip_path(char *buf, size_t size, const char *dir, unsigned int chip);
 

@@ -7,6 +7,7 @@
 #include <quorvin.h>
 
 #include "attr_io.h"
+#include "debugfs.h"
 #include "keep_errno.h"
 
 #include <errno.h>
@@ -34,6 +35,14 @@ constexpr long export_poll_ns = 5L * 1000 * 1000;
 
 } // namespace
 
+// A channel as sysfs shows it.
+struct sysfs_state {
+	uint64_t period;
+	uint64_t duty;
+	uint64_t enable; // 0 or 1, as written
+	bool inversed;
+};
+
 struct sysfs_channel {
 	int fd[ATTR_COUNT];
 	// The channel's folder, locked while this handle holds the channel.
@@ -42,23 +51,27 @@ struct sysfs_channel {
 	// known is set. A refused write clears known, so the next waveform
 	// starts by reading the state again instead of trusting a guess.
 	bool known;
-	uint64_t period;
-	uint64_t duty;
-	uint64_t enable; // 0 or 1, as written
-	bool inversed;
+	struct sysfs_state st;
+	// On a chip that describes waveforms the kernel turns an inversed
+	// polarity into an offset, and the driver drops an offset it cannot
+	// make without a word: such a waveform counts as made only where
+	// debugfs shows the offset.
+	bool waveform_chip;
+	unsigned int chip;
+	unsigned int channel;
 };
 
 static int read_state(struct sysfs_channel *ch)
 {
 	char polarity[16];
 	uint64_t enable = 0;
-	if (attr_read_u64(ch->fd[ATTR_PERIOD], &ch->period) < 0 ||
-	    attr_read_u64(ch->fd[ATTR_DUTY], &ch->duty) < 0 ||
+	if (attr_read_u64(ch->fd[ATTR_PERIOD], &ch->st.period) < 0 ||
+	    attr_read_u64(ch->fd[ATTR_DUTY], &ch->st.duty) < 0 ||
 	    attr_read_u64(ch->fd[ATTR_ENABLE], &enable) < 0 ||
 	    attr_read_line(ch->fd[ATTR_POLARITY], polarity, sizeof(polarity)) < 0)
 		return -1;
-	ch->enable = enable != 0 ? 1 : 0;
-	ch->inversed = strcmp(polarity, "inversed") == 0;
+	ch->st.enable = enable != 0 ? 1 : 0;
+	ch->st.inversed = strcmp(polarity, "inversed") == 0;
 	ch->known = true;
 	return 0;
 }
@@ -79,80 +92,132 @@ static int update_u64(struct sysfs_channel *ch, enum attr which, uint64_t *held,
 
 static int set_period(struct sysfs_channel *ch, uint64_t period)
 {
-	return update_u64(ch, ATTR_PERIOD, &ch->period, period);
+	return update_u64(ch, ATTR_PERIOD, &ch->st.period, period);
 }
 
 static int set_duty(struct sysfs_channel *ch, uint64_t duty)
 {
-	return update_u64(ch, ATTR_DUTY, &ch->duty, duty);
+	return update_u64(ch, ATTR_DUTY, &ch->st.duty, duty);
 }
 
 static int set_enabled(struct sysfs_channel *ch, bool enabled)
 {
-	return update_u64(ch, ATTR_ENABLE, &ch->enable, enabled ? 1 : 0);
+	return update_u64(ch, ATTR_ENABLE, &ch->st.enable, enabled ? 1 : 0);
 }
 
 static int set_inversed(struct sysfs_channel *ch, bool inversed)
 {
-	if (ch->inversed == inversed)
+	if (ch->st.inversed == inversed)
 		return 0;
 	const char *text = inversed ? "inversed\n" : "normal\n";
 	if (attr_write_text(ch->fd[ATTR_POLARITY], text, strlen(text)) < 0) {
 		ch->known = false;
 		return -1;
 	}
-	ch->inversed = inversed;
+	ch->st.inversed = inversed;
 	return 0;
 }
 
-// Any change of state, in an order the kernel accepts. Kept out of line so
-// that a sweep's step below stays a short leaf.
+// Takes the channel from its known state to want, writing only what
+// differs, in an order the kernel accepts.
+static int write_state(struct sysfs_channel *ch, const struct sysfs_state &want)
+{
+	// Many drivers refuse a polarity change on a running output.
+	if (ch->st.inversed != want.inversed && set_enabled(ch, false) < 0)
+		return -1;
+
+	// The kernel refuses any state with the duty above the period: when
+	// the period shrinks below the present duty, the duty goes first.
+	if (want.period >= ch->st.duty) {
+		if (set_period(ch, want.period) < 0 || set_duty(ch, want.duty) < 0)
+			return -1;
+	} else {
+		if (set_duty(ch, want.duty) < 0 || set_period(ch, want.period) < 0)
+			return -1;
+	}
+	if (set_inversed(ch, want.inversed) < 0 || set_enabled(ch, want.enable != 0) < 0)
+		return -1;
+	return 0;
+}
+
+// After a refusal: back to the state before the call, as far as the kernel
+// lets. The refusal's errno is the one the caller sees.
+static void restore_state(struct sysfs_channel *ch, const struct sysfs_state &before)
+{
+	const int saved = errno;
+	if (ch->known || read_state(ch) == 0)
+		(void)write_state(ch, before);
+	errno = saved;
+}
+
+// Whether the hardware runs the inversed waveform just set, by debugfs. A
+// dropped offset shows as none where there is an active and an inactive
+// part. Where debugfs cannot tell: fails on a chip that describes
+// waveforms, whose drivers are known to drop it, succeeds on the others.
+static int check_inversed_made(const struct sysfs_channel *ch)
+{
+	struct pwm_waveform hw;
+	if (debugfs_actual(ch->chip, ch->channel, &hw) < 0) {
+		if (!ch->waveform_chip)
+			return 0;
+		errno = EOPNOTSUPP;
+		return -1;
+	}
+	if (hw.duty_offset_ns == 0 && hw.duty_length_ns != 0 && hw.duty_length_ns < hw.period_length_ns) {
+		errno = EOPNOTSUPP;
+		return -1;
+	}
+	return 0;
+}
+
+// Any change of state, in an order the kernel accepts; a refused call puts
+// back what it changed. Kept out of line so that a sweep's step below stays
+// a short leaf.
 __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
 	const uint64_t period = wf->period_length_ns;
 	if (!ch->known && read_state(ch) < 0)
 		return -1;
 
-	if (period == 0)
-		return set_enabled(ch, false);
-
-	// sysfs knows only duty and polarity. An active part that ends exactly
-	// at the period's end is the inverse of one that starts at its start.
-	uint64_t duty = wf->duty_length_ns;
-	bool inversed = false;
-	if (wf->duty_offset_ns != 0) {
-		if (wf->duty_offset_ns != period - wf->duty_length_ns) {
-			errno = EOPNOTSUPP;
-			return -1;
+	struct sysfs_state want = ch->st;
+	want.enable = 0;
+	if (period != 0) {
+		// sysfs knows only duty and polarity. An active part that ends
+		// exactly at the period's end is the inverse of one that starts
+		// at its start.
+		want = { period, wf->duty_length_ns, 1, false };
+		if (wf->duty_offset_ns != 0) {
+			if (wf->duty_offset_ns != period - wf->duty_length_ns) {
+				errno = EOPNOTSUPP;
+				return -1;
+			}
+			want.duty = wf->duty_offset_ns;
+			want.inversed = true;
 		}
-		duty = wf->duty_offset_ns;
-		inversed = true;
 	}
 
-	// Many drivers refuse a polarity change on a running output.
-	if (ch->inversed != inversed && set_enabled(ch, false) < 0)
+	// An inversed waveform is checked where a driver may drop it: on a
+	// chip that describes waveforms every time (whether the offset is
+	// made can depend on the duty), elsewhere when the polarity turns.
+	const bool check = want.enable != 0 && want.inversed && (ch->waveform_chip || !ch->st.inversed);
+	struct pwm_waveform unused;
+	if (check && ch->waveform_chip && debugfs_actual(ch->chip, ch->channel, &unused) < 0) {
+		errno = EOPNOTSUPP;
 		return -1;
-
-	// The kernel refuses any state with the duty above the period: when
-	// the period shrinks below the present duty, the duty goes first.
-	if (period >= ch->duty) {
-		if (set_period(ch, period) < 0 || set_duty(ch, duty) < 0)
-			return -1;
-	} else {
-		if (set_duty(ch, duty) < 0 || set_period(ch, period) < 0)
-			return -1;
 	}
 
-	if (set_inversed(ch, inversed) < 0 || set_enabled(ch, true) < 0)
-		return -1;
-	return 0;
+	const struct sysfs_state before = ch->st;
+	if (write_state(ch, want) == 0 && (!check || check_inversed_made(ch) == 0))
+		return 0;
+	restore_state(ch, before);
+	return -1;
 }
 
 int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
 	// A sweep's step on a running output: the duty is all that changes.
 	const uint64_t period = wf->period_length_ns;
-	if (ch->known && ch->enable == 1 && !ch->inversed && period == ch->period && period != 0 &&
+	if (ch->known && ch->st.enable == 1 && !ch->st.inversed && period == ch->st.period && period != 0 &&
 	    wf->duty_offset_ns == 0)
 		return set_duty(ch, wf->duty_length_ns);
 	return apply_state(ch, wf);
@@ -224,7 +289,7 @@ static int open_attr_waiting(int chip_dirfd, const char *path, bool exported, lo
 	}
 }
 
-struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
+struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int chip, unsigned int channel)
 {
 	char dir[16];
 	snprintf(dir, sizeof(dir), "pwm%u", channel);
@@ -240,6 +305,11 @@ struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int channel)
 	for (int &fd : ch->fd)
 		fd = -1;
 	ch->dirfd = -1;
+	ch->chip = chip;
+	ch->channel = channel;
+	// Only a chip that describes waveforms has a device node, and so a dev
+	// attribute.
+	ch->waveform_chip = faccessat(chip_dirfd, "dev", F_OK, 0) == 0;
 
 	const long long deadline = now_ns() + export_wait_ns;
 	for (int i = 0; i < ATTR_COUNT; ++i) {

@@ -42,7 +42,44 @@ struct export_refusal {
 };
 export_refusal refusal;
 
+// A driver's refusal of a channel attribute: a value written to the file of
+// inode ino outside lo..hi fails with err, and the file keeps what it had.
+struct value_refusal {
+	ino_t ino;
+	uint64_t lo, hi;
+	int err; // 0: writes pass
+};
+value_refusal attr_refusal;
+
+bool refused_value(int fd, const void *buf, size_t n)
+{
+	struct stat st;
+	if (attr_refusal.err == 0 || fstat(fd, &st) != 0 || st.st_ino != attr_refusal.ino)
+		return false;
+	const uint64_t v = std::stoull(std::string(static_cast<const char *>(buf), n));
+	if (v >= attr_refusal.lo && v <= attr_refusal.hi)
+		return false;
+	errno = attr_refusal.err;
+	return true;
+}
+
 } // namespace
+
+extern "C" ssize_t pwrite(int fd, const void *buf, size_t n, off_t off)
+{
+	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off_t)>(
+		dlsym(RTLD_NEXT, "pwrite"));
+	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, off);
+}
+
+#if defined(_LARGEFILE64_SOURCE) && !defined(__LP64__)
+extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t off)
+{
+	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off64_t)>(
+		dlsym(RTLD_NEXT, "pwrite64"));
+	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, off);
+}
+#endif
 
 extern "C" ssize_t write(int fd, const void *buf, size_t n)
 {
@@ -101,11 +138,14 @@ protected:
 		write_file(chip_ + "/export", "");
 		write_file(chip_ + "/unexport", "");
 		setenv("QUORVIN_SYSFS_DIR", root_.c_str(), 1);
+		// No debugfs unless a case lays one out.
+		setenv("QUORVIN_DEBUGFS_PWM", (root_ + "/debugfs-pwm").c_str(), 1);
 	}
 
 	void TearDown() override
 	{
 		unsetenv("QUORVIN_SYSFS_DIR");
+		unsetenv("QUORVIN_DEBUGFS_PWM");
 		remove_tree(root_);
 	}
 
@@ -483,14 +523,22 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 	}
 }
 
+struct refusal_rule {
+	const char *attr; // nullptr: the driver takes every value
+	uint64_t lo, hi; // values outside are refused with EINVAL
+};
+
 struct waveform_case {
 	const char *name;
 	channel_state before;
 	pwm_waveform wf;
 	int result;
 	int err;
-	std::vector<std::string> writes; // in order
+	std::vector<std::string> writes; // in order; back-to-back writes to one file show once
 	channel_state after;
+	refusal_rule refuses = {};
+	bool waveform_chip = false; // the chip has a device node
+	const char *actual = nullptr; // debugfs's "actual configuration" of pwm-0
 };
 
 // clang-format off
@@ -527,6 +575,26 @@ const waveform_case waveform_cases[] = {
 	  {}, { 100, 30, 1, false } },
 	{ "offset sysfs cannot express", { 100, 30, 1, false }, { 100, 30, 10 }, -1, EOPNOTSUPP,
 	  {}, { 100, 30, 1, false } },
+	{ "period held by another channel: the duty put back", { 300000, 250000, 1, false }, { 50000, 10000, 0 },
+	  -1, EINVAL, { "duty_cycle" }, { 300000, 250000, 1, false }, { "period", 300000, 300000 } },
+	{ "period below the shortest, inversed: all put back", { 100000, 50000, 1, false }, { 30, 10, 20 },
+	  -1, EINVAL, { "enable", "duty_cycle", "enable" }, { 100000, 50000, 1, false },
+	  { "period", 39, UINT64_MAX } },
+	{ "enable refused: period and duty put back", { 1000, 500, 0, false }, { 2000, 1500, 0 }, -1, EINVAL,
+	  { "period", "duty_cycle", "period" }, { 1000, 500, 0, false }, { "enable", 0, 0 } },
+	{ "inversed on a waveform chip without debugfs: refused", { 100, 30, 1, false }, { 100, 30, 70 },
+	  -1, EOPNOTSUPP, {}, { 100, 30, 1, false }, {}, true },
+	{ "inversed on a waveform chip, offset dropped: put back", { 100, 30, 1, false }, { 100, 30, 70 },
+	  -1, EOPNOTSUPP, { "enable", "duty_cycle", "polarity", "enable", "duty_cycle", "polarity", "enable" },
+	  { 100, 30, 1, false }, {}, true, "30/100 [+0]" },
+	{ "inversed on a waveform chip, offset made", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,
+	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true }, {}, true, "30/100 [+70]" },
+	{ "inversed accepted, normal run: put back", { 100, 30, 1, false }, { 100, 30, 70 }, -1, EOPNOTSUPP,
+	  { "enable", "duty_cycle", "polarity", "enable", "duty_cycle", "polarity", "enable" },
+	  { 100, 30, 1, false }, {}, false, "   enabled, 70/100 ns, normal polarity" },
+	{ "inversed run inversed", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,
+	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true }, {}, false,
+	  "   enabled, 70/100 ns, inverse polarity" },
 };
 // clang-format on
 
@@ -541,17 +609,33 @@ TEST_P(WaveformTest, WritesOnlyWhatChangesInAnOrderTheKernelAccepts)
 {
 	const waveform_case &c = GetParam();
 	lay_out_channel(0, c.before);
+	if (c.waveform_chip)
+		write_file(chip_ + "/dev", "254:0\n");
+	if (c.actual != nullptr)
+		write_file(root_ + "/debugfs-pwm",
+			   std::string("0: platform/4ff00000.pwm, npwm: 4\n") +
+				   " pwm-0   (sysfs               ): requested\n" +
+				   "  requested configuration: ...\n" +
+				   "  actual configuration: " + c.actual + "\n");
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
 	pwm *pwm = pwm_chip_get_pwm(chip, 0);
 	ASSERT_NE(pwm, nullptr);
 
 	write_recorder recorder(channel_dir(0));
+	if (c.refuses.attr != nullptr) {
+		struct stat st;
+		ASSERT_EQ(stat((channel_dir(0) + "/" + c.refuses.attr).c_str(), &st), 0);
+		attr_refusal = { st.st_ino, c.refuses.lo, c.refuses.hi, EINVAL };
+	}
 	pwm_waveform wf = c.wf;
 	errno = 0;
-	EXPECT_EQ(pwm_set_waveform(pwm, &wf), c.result);
+	const int result = pwm_set_waveform(pwm, &wf);
+	const int err = errno;
+	attr_refusal = {};
+	EXPECT_EQ(result, c.result);
 	if (c.result < 0) {
-		EXPECT_EQ(errno, c.err);
+		EXPECT_EQ(err, c.err);
 	}
 	EXPECT_EQ(recorder.writes(), c.writes);
 	pwm_chip_close(chip);
