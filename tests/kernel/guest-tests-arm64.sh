@@ -14,7 +14,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	echo "PLAN 31"
+	echo "PLAN 41"
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -31,7 +31,7 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	echo "PLAN 27"
+	echo "PLAN 35"
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -277,6 +277,72 @@ EOF2
 	finish
 fi
 
+# --- the waveform contract, call by call ---------------------------------------------
+# name | chip | channel | waveforms applied in order on one handle (wf-seq) | its answers |
+#   how the end state is read | that state [| a command run first]
+# getwf reads the hardware through the device; full_state is sysfs's
+# "period duty enable polarity".
+full_state() { echo "$(state "$1" "$2") $(attr "$1" "$2" polarity)"; }
+contract_cases() {
+	while IFS='|' read -r cname chip ch wfs want how want_state pre; do
+		begin "$cname"
+		[ -z "$pre" ] || eval "$pre"
+		# shellcheck disable=SC2086 # the waveforms are split on purpose
+		run wf-seq "$chip" "$ch" $wfs
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "answers" "$out" "$want"
+		expect "end state" "$($how "$chip" "$ch")" "$want_state"
+		finish
+	done
+}
+D=/sys/kernel/debug
+shared_period_off $M 0 1 2
+{
+	if [ "$W" = stm32 ]; then
+		# stm32 makes an offset only where the active part ends at the
+		# period's end: whether it can depends on the duty. Its channels
+		# share one period. After an offset, then off, it runs the next
+		# waveform with the old polarity until that is written again.
+		cat <<EOF2
+device-offset-checked-on-duty-step|$M|0|100000/50000/0 100000/50000/50000 100000/40000/50000|ok ok EOPNOTSUPP|getwf|100000 50000 50000
+device-old-polarity-not-kept|$M|0|100000/50000/50000 100000/60000/40000 0/0/0 100000/0/0|ok ok ok ok|getwf|100000 0 0
+device-period-is-the-reason|$M|2|100000/60000/40000 100000/60000/0|EINVAL EINVAL|getwf|0 0 0|shared_period_off $M 0; echo 300000 >$SYS/pwmchip$M/pwm1/period; echo 150000 >$SYS/pwmchip$M/pwm1/duty_cycle; echo 1 >$SYS/pwmchip$M/pwm1/enable
+sysfs-refused-period-restored|$M|3|300000/250000/0 50000/10000/0|ok EINVAL|full_state|300000 250000 1 normal|echo 3 >$SYS/pwmchip$M/export
+sysfs-inversed-dropped-refused|$M|3|100000/50000/0 100000/33333/66667|ok EOPNOTSUPP|full_state|100000 50000 1 normal|echo 0 >$SYS/pwmchip$M/pwm1/enable
+sysfs-inversed-unseen-refused|$M|3|100000/25000/75000|EOPNOTSUPP|full_state|100000 50000 1 normal|umount $D
+EOF2
+	else
+		# mediatek makes no offset, and runs duty 0 as off (its shortest
+		# period, duty 0).
+		cat <<EOF2
+device-offset-checked-on-duty-step|$M|0|100000/50000/0 100000/50000/50000 100000/40000/50000|ok EOPNOTSUPP EOPNOTSUPP|getwf|100000 50000 0
+device-old-polarity-not-kept|$M|0|100000/50000/50000 100000/60000/40000 0/0/0 100000/0/0|EOPNOTSUPP EOPNOTSUPP ok ok|getwf|39 0 0
+sysfs-refused-period-restored|$M|1|100000/50000/0 30/10/0|ok EINVAL|full_state|100000 50000 1 normal
+sysfs-inversed-dropped-refused|$M|1|100000/50000/0 100000/25000/75000|ok EOPNOTSUPP|full_state|100000 50000 1 normal
+sysfs-inversed-unseen-refused|$M|1|100000/25000/75000|EOPNOTSUPP|full_state|100000 50000 1 normal|umount $D
+EOF2
+	fi
+	# bcm2835 has no read-back: its inversed polarity is taken on its word.
+	cat <<EOF2
+sysfs-legacy-refused-period-restored|$L|0|100000/50000/0 30/10/0|ok EINVAL|full_state|100000 50000 1 normal|mount -t debugfs debugfs $D
+sysfs-legacy-refused-after-polarity-restored|$L|0|100000/50000/0 100000/30000/70000 100000/50000/0 30/10/20|ok ok ok EINVAL|full_state|100000 50000 1 normal
+sysfs-legacy-inversed|$L|0|100000/25000/75000|ok|full_state|100000 75000 1 inversed
+EOF2
+} | contract_cases
+
+# A sibling switching on at ten times the period and off again, as fast as
+# it can, through raw ioctls: no success may leave another period running.
+if [ "$W" = stm32 ]; then
+	begin device-sibling-races
+	echo 0 >$SYS/pwmchip$M/pwm3/enable
+	run race-check $M 0 2 1500 100000 50000
+	echo "  $out"
+	expect "race-check exit status" "$rc" 0
+	expect "stderr" "$err" ""
+	finish
+fi
+
 # --- figures: A/B medians over interleaved rounds ------------------------------------
 # Not on the armhf guest, where a 200 000-waveform sweep takes 8 s or more.
 # (a) the tool through the device against a bare loop of one SETROUNDEDWF per
@@ -297,7 +363,7 @@ if [ "$W" = mediatek ]; then
 		expect "channel 1, sysfs" "$(state $M 1)" "$want_b"
 		finish
 	done <<EOF2
-figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop $M 0 200000 1|200000 200000 0|100000 99099 1
+figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop $M 0 200000 1|200000 200000 0|100000 50000 1
 figure-device-vs-sysfs|pwm-sweep -c $M -p 0 -P 200000 -S 1|pwm-sweep -c $M -p 1 -P 200000 -S 1|200000 200000 0|200000 200000 1
 EOF2
 fi
