@@ -60,8 +60,8 @@ int main(int argc, char **argv)
 	}
 	for (int i = 3; i < argc; ++i) {
 		pwm_waveform wf{};
-		if (sscanf(argv[i], "%" SCNu64 "/%" SCNu64 "/%" SCNu64, &wf.period_length_ns, &wf.duty_length_ns,
-			   &wf.duty_offset_ns) != 3) {
+		if (sscanf(argv[i], "%" SCNu64 "/%" SCNu64 "/%" SCNu64, &wf.period_length_ns,
+			   &wf.duty_length_ns, &wf.duty_offset_ns) != 3) {
 			fprintf(stderr, "wf-seq: not PERIOD/DUTY/OFFSET: %s\n", argv[i]);
 			return 2;
 		}
