@@ -7,50 +7,84 @@
 #include "env_dirs.h"
 
 #include <errno.h>
-#include <inttypes.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+
+namespace {
+
+// A cursor over one line of the listing: each step either takes what it
+// names and moves on, or takes nothing and fails.
+void skip_blanks(const char **p)
+{
+	while (**p == ' ' || **p == '\t')
+		++*p;
+}
+
+bool take(const char **p, const char *text)
+{
+	const size_t n = strlen(text);
+	if (strncmp(*p, text, n) != 0)
+		return false;
+	*p += n;
+	return true;
+}
+
+bool take_u64(const char **p, uint64_t *v)
+{
+	const char *s = *p;
+	if (*s < '0' || *s > '9')
+		return false;
+	uint64_t x = 0;
+	for (; *s >= '0' && *s <= '9'; ++s) {
+		const auto digit = static_cast<uint64_t>(*s - '0');
+		if (x > (UINT64_MAX - digit) / 10)
+			return false;
+		x = x * 10 + digit;
+	}
+	*v = x;
+	*p = s;
+	return true;
+}
 
 // The two forms the kernel prints, one for chips that describe waveforms and
 // one for the others:
 //   "  actual configuration: 25000/100000 [+75000]"   (duty/period [+offset])
 //   "  actual configuration:     enabled, 75000/100000 ns, inverse polarity"
-static int parse_actual(const char *text, struct pwm_waveform *wf)
+int parse_actual(const char *text, struct pwm_waveform *wf)
 {
-	long long duty = 0;
-	long long period = 0;
-	long long offset = 0;
-	if (sscanf(text, "%lld/%lld [+%lld]", &duty, &period, &offset) == 3) {
-		if (duty < 0 || period < 0 || offset < 0)
-			return -1;
-		*wf = { static_cast<uint64_t>(period), static_cast<uint64_t>(duty),
-			static_cast<uint64_t>(offset) };
+	skip_blanks(&text);
+	const char *p = text;
+	uint64_t duty = 0;
+	uint64_t period = 0;
+	uint64_t offset = 0;
+	if (take_u64(&p, &duty) && take(&p, "/") && take_u64(&p, &period) && take(&p, " [+") &&
+	    take_u64(&p, &offset) && take(&p, "]")) {
+		*wf = { period, duty, offset };
 		return 0;
 	}
-	while (*text == ' ')
-		++text;
-	static const char enabled[] = "enabled,";
-	static const char disabled[] = "disabled,";
-	const bool on = strncmp(text, enabled, sizeof(enabled) - 1) == 0;
-	if (!on && strncmp(text, disabled, sizeof(disabled) - 1) != 0)
+
+	p = text;
+	const bool on = take(&p, "enabled,");
+	if (!on && !take(&p, "disabled,"))
 		return -1;
-	text += on ? sizeof(enabled) - 1 : sizeof(disabled) - 1;
-	char polarity[8];
-	uint64_t duty_cycle = 0;
-	uint64_t state_period = 0;
-	if (sscanf(text, " %" SCNu64 "/%" SCNu64 " ns, %7s polarity", &duty_cycle, &state_period, polarity) !=
-		    3 ||
-	    duty_cycle > state_period)
+	skip_blanks(&p);
+	if (!take_u64(&p, &duty) || !take(&p, "/") || !take_u64(&p, &period) || !take(&p, " ns, ") ||
+	    duty > period)
+		return -1;
+	const bool inverse = take(&p, "inverse");
+	if (!inverse && !take(&p, "normal"))
 		return -1;
 	if (!on)
 		*wf = { 0, 0, 0 };
-	else if (strcmp(polarity, "inverse") == 0)
-		*wf = { state_period, state_period - duty_cycle,
-			duty_cycle == state_period ? 0 : duty_cycle };
+	else if (inverse)
+		*wf = { period, period - duty, duty == period ? 0 : duty };
 	else
-		*wf = { state_period, duty_cycle, 0 };
+		*wf = { period, duty, 0 };
 	return 0;
 }
+
+} // namespace
 
 int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual)
 {
@@ -63,20 +97,19 @@ int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform 
 	bool in_chip = false;
 	bool in_channel = false;
 	int ret = -1;
-	static const char actual_key[] = "actual configuration:";
 	while (fgets(line, sizeof(line), f) != nullptr) {
-		unsigned int n = 0;
-		if (line[0] >= '0' && line[0] <= '9') {
-			in_chip = sscanf(line, "%u:", &n) == 1 && n == chip;
+		const char *p = line;
+		uint64_t n = 0;
+		if (take_u64(&p, &n)) {
+			in_chip = take(&p, ":") && n == chip;
 			in_channel = false;
-		} else if (in_chip && sscanf(line, " pwm-%u ", &n) == 1) {
+			continue;
+		}
+		skip_blanks(&p);
+		if (in_chip && take(&p, "pwm-") && take_u64(&p, &n)) {
 			in_channel = n == channel;
-		} else if (in_channel) {
-			const char *at = strstr(line, actual_key);
-			if (at == nullptr)
-				continue;
-			if (parse_actual(at + sizeof(actual_key) - 1, actual) == 0)
-				ret = 0;
+		} else if (in_channel && take(&p, "actual configuration:")) {
+			ret = parse_actual(p, actual);
 			break;
 		}
 	}

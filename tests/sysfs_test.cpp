@@ -65,19 +65,19 @@ bool refused_value(int fd, const void *buf, size_t n)
 
 } // namespace
 
-extern "C" ssize_t pwrite(int fd, const void *buf, size_t n, off_t off)
+extern "C" ssize_t pwrite(int fd, const void *buf, size_t n, off_t offset)
 {
 	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off_t)>(
 		dlsym(RTLD_NEXT, "pwrite"));
-	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, off);
+	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, offset);
 }
 
 #if defined(_LARGEFILE64_SOURCE) && !defined(__LP64__)
-extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t off)
+extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t offset)
 {
 	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off64_t)>(
 		dlsym(RTLD_NEXT, "pwrite64"));
-	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, off);
+	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, offset);
 }
 #endif
 
@@ -611,12 +611,13 @@ TEST_P(WaveformTest, WritesOnlyWhatChangesInAnOrderTheKernelAccepts)
 	lay_out_channel(0, c.before);
 	if (c.waveform_chip)
 		write_file(chip_ + "/dev", "254:0\n");
-	if (c.actual != nullptr)
+	if (c.actual != nullptr) {
 		write_file(root_ + "/debugfs-pwm",
 			   std::string("0: platform/4ff00000.pwm, npwm: 4\n") +
 				   " pwm-0   (sysfs               ): requested\n" +
 				   "  requested configuration: ...\n" +
 				   "  actual configuration: " + c.actual + "\n");
+	}
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
 	pwm *pwm = pwm_chip_get_pwm(chip, 0);

@@ -47,24 +47,45 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
 
 /* Makes the channel emit *wf, whatever state it was found in, and leaves
  * *wf as it is. Returns 0 on success, -1 with errno on failure; the same on
- * either path:
+ * either path. 0 means the hardware runs the waveform, as far as the kernel
+ * can tell (see the last point):
  * - The hardware makes the nearest waveform at or below the one asked: the
  *   kernel rounds the period down to one the channel can make, then the duty
  *   and the offset. So a duty between two of the hardware's steps gives the
- *   lower one, and a period above the longest gives the longest.
+ *   lower one, and a period above the longest gives the longest (through
+ *   sysfs, a driver of its own rounding may refuse it instead: see below).
  * - A period of 0 (with duty and offset 0) switches the output off.
- * - EINVAL, with the output untouched: a duty above the period, a nonzero
- *   offset not below the period, a period above 2^63 - 1, and a nonzero
+ * - A refused call leaves the output as it was: whatever it had written
+ *   before the refusal is put back, as far as the kernel lets it.
+ * - EINVAL: a duty above the period, a nonzero offset not below the period,
+ *   a period above 2^63 - 1 (all before anything is written); a nonzero
  *   period the channel can only make longer than asked: below its shortest,
- *   or held at a longer one by a channel that shares it. (A channel that
- *   shares a shorter period gets that one, as rounding down.)
- * - EOPNOTSUPP, with the output untouched: a nonzero offset the channel
- *   cannot make. Through sysfs that is any offset except the one that ends
- *   the active part at the period's end (made as inversed polarity).
- * - The kernel's errno for anything else it refuses.
- * Through sysfs, rounding is the kernel's on chips that describe waveforms
- * and the driver's own on older ones. A waveform that changes only the duty
- * of the one before costs one system call. */
+ *   or held at a longer one by a channel that shares it (a channel that
+ *   shares a shorter period gets that one, as rounding down); through the
+ *   device, a duty or offset the hardware would make longer than asked.
+ * - EOPNOTSUPP: a nonzero offset the channel cannot make with this duty.
+ *   Through sysfs that is any offset except the one that ends the active
+ *   part at the period's end (made as inversed polarity), and also that one
+ *   where the driver is seen to drop it. The kernel turns a polarity into an
+ *   offset on chips with a device node, and their drivers may drop it
+ *   without a word: there it counts as made only where the kernel's debugfs
+ *   listing (/sys/kernel/debug/pwm, readable by root) shows the hardware
+ *   running it, and is refused where that cannot be read. On other chips it
+ *   is refused where that listing shows it dropped, and taken on the
+ *   driver's word where the listing is not there to read.
+ * - Through the device, a new period or offset, or an output switched on, is
+ *   read back from the hardware: a driver that does not run it after a
+ *   second write gives EIO. A channel sharing the period that keeps changing
+ *   it while the call checks gives EAGAIN.
+ * - The kernel's or the driver's errno for anything else it refuses (some
+ *   older drivers refuse a period beyond their range with EINVAL or ERANGE
+ *   rather than round it).
+ * Through sysfs, rounding is the kernel's on chips with a device node and
+ * the driver's own on older ones, and a driver that cannot read its
+ * hardware back is taken on its word. A waveform that changes only the
+ * duty of the one before, without an offset, costs one system call and is
+ * not read back: a sibling that takes over a shared period during a sweep
+ * is not seen until the next call that changes the period. */
 int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
 /* Releases the chip, its channel handles and its holds on the channels. The

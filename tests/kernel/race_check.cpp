@@ -52,16 +52,16 @@ static uint64_t actual_period(unsigned chip, unsigned channel)
 	bool in_chip = false, in_channel = false;
 	uint64_t period = 0;
 	while (fgets(line, sizeof line, f) != nullptr) {
-		unsigned n = 0;
+		char *end = nullptr;
 		if (line[0] >= '0' && line[0] <= '9') {
-			in_chip = sscanf(line, "%u:", &n) == 1 && n == chip;
-		} else if (in_chip && sscanf(line, " pwm-%u ", &n) == 1) {
-			in_channel = n == channel;
-		} else if (in_channel && strstr(line, "actual configuration:") != nullptr) {
-			uint64_t duty = 0, offset = 0;
-			if (sscanf(strchr(line, ':') + 1, " %" SCNu64 "/%" SCNu64 " [+%" SCNu64 "]", &duty,
-				   &period, &offset) != 3)
-				period = 0;
+			in_chip = strtoul(line, &end, 10) == chip && *end == ':';
+		} else if (const char *p = strstr(line, " pwm-"); in_chip && p == line) {
+			in_channel = strtoul(p + 5, &end, 10) == channel && end != p + 5;
+		} else if (const char *a = strstr(line, "actual configuration:");
+			   in_channel && a != nullptr) {
+			// "duty/period [+offset]"
+			const char *slash = strchr(a, '/');
+			period = slash != nullptr ? strtoull(slash + 1, &end, 10) : 0;
 			break;
 		}
 	}

@@ -11,7 +11,7 @@
 #include <quorvin.h>
 
 #include <cerrno>
-#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +42,22 @@ static const char *errno_name(int err)
 	}
 }
 
+// "PERIOD/DUTY/OFFSET", three decimals.
+static bool parse_waveform(const char *text, pwm_waveform *wf)
+{
+	uint64_t *const fields[] = { &wf->period_length_ns, &wf->duty_length_ns, &wf->duty_offset_ns };
+	const char *p = text;
+	for (size_t i = 0; i < 3; ++i) {
+		char *end = nullptr;
+		errno = 0;
+		*fields[i] = strtoull(p, &end, 10);
+		if (end == p || errno != 0 || *end != (i < 2 ? '/' : '\0'))
+			return false;
+		p = end + 1;
+	}
+	return true;
+}
+
 int main(int argc, char **argv)
 {
 	if (argc < 4) {
@@ -60,8 +76,7 @@ int main(int argc, char **argv)
 	}
 	for (int i = 3; i < argc; ++i) {
 		pwm_waveform wf{};
-		if (sscanf(argv[i], "%" SCNu64 "/%" SCNu64 "/%" SCNu64, &wf.period_length_ns,
-			   &wf.duty_length_ns, &wf.duty_offset_ns) != 3) {
+		if (!parse_waveform(argv[i], &wf)) {
 			fprintf(stderr, "wf-seq: not PERIOD/DUTY/OFFSET: %s\n", argv[i]);
 			return 2;
 		}
