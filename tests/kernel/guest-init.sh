@@ -3,8 +3,9 @@
 # SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # /init of the test guest: bring up the PWM drivers, run the suite with its
 # output on a port of its own (kept apart from kernel messages), leave the
-# exit status on the console, power off. /q/guest.env names the port and the
-# modules, in load order (chips are numbered in the order they bind).
+# exit status on the console, power off. /q/guest.env names the port, the
+# modules, in load order (chips are numbered in the order they bind), and
+# how many chips they make.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mkdir -p /proc /sys /dev /tmp
@@ -33,9 +34,10 @@ for m in $GUEST_MODULES; do
 	insmod "/modules/$m.ko" || marker "setup: insmod $m.ko failed"
 done
 
-# Drivers may bind asynchronously; give both chips up to ~5 s.
+# Drivers may bind asynchronously; give the guest's chips (GUEST_CHIPS)
+# up to ~5 s.
 i=0
-while [ "$(ls -d /sys/class/pwm/pwmchip* 2>/dev/null | wc -l)" -lt 2 ]; do
+while [ "$(ls -d /sys/class/pwm/pwmchip* 2>/dev/null | wc -l)" -lt "${GUEST_CHIPS:-2}" ]; do
 	i=$((i + 1))
 	[ "$i" -gt 50 ] && marker "setup: PWM chips did not appear: $(ls /sys/class/pwm 2>&1 | tr '\n' ' ')"
 	sleep 0.1

@@ -19,6 +19,11 @@
 #   armhf-7   Debian 13 backports' 7.x armmp kernel, 32-bit, on QEMU's virt board: an STM32 timer's
 #             pwm-stm32 (the character device; channels share one period), pwm-bcm2835, leds-pwm
 #             holding a bcm2835 channel
+#   arm64-drivers  the arm64-7 kernel with six more legacy drivers (sysfs only): pwm-imx27,
+#             pwm-rockchip, pwm-sun4i, pwm-tiecap, pwm-mtk-disp, pwm-meson
+#   armhf-drivers  the armhf-7 kernel with eleven more legacy chips: pwm-tiecap, pwm-tiehrpwm,
+#             pwm-imx27, pwm-sun4i, pwm-rockchip, pwm-meson, pwm-samsung, pwm-vt8500, two
+#             pwm-stm32-lp, pwm-omap-dmtimer
 # Every package name is resolved on each run and cached by the resolved name.
 # Debian 13 packages come through an apt configuration of the harness's own,
 # kept in the cache folder; the machine's apt setup is left as it is.
@@ -44,7 +49,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7 (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -79,11 +84,22 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # target_release: what resolves the kernel's meta package there.
 # kernel_key: the cache name of a kernel shared with another guest.
 # udev: whether the guest gets udev-payload.sh's udev, rule and users.
+# chips: how many PWM chips the guest waits for before its suite starts.
+# dtsi: the fragments appended to QEMU's device tree (ARM guests);
+# qemu_extra: more QEMU options.
 kernel_key=$guest
+chips=2
+dtsi=()
+qemu_extra=()
 # kernel_older: names of older kernels of the same flavour, tried newest first
 # where the resolved one does not download.
 kernel_older=
 udev=
+# Every module of the guests that share one kernel: a cache folder is filled
+# with all of them, so that those guests do not take turns filling it anew.
+arm64_drivers=(pwm-imx27 pwm-rockchip pwm-sun4i pwm-tiecap pwm-mtk-disp pwm-meson)
+armhf_drivers=(pwm-tiecap pwm-tiehrpwm pwm-imx27 pwm-sun4i pwm-rockchip pwm-meson pwm-samsung pwm-vt8500
+	stm32-lptimer pwm-stm32-lp pwm-omap-dmtimer)
 case $guest in
 x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 	arch=amd64
@@ -105,25 +121,34 @@ x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 		;;
 	esac
 	;;
-arm64-7 | arm64-udev)
+arm64-7 | arm64-udev | arm64-drivers)
 	arch=arm64
 	triplet=aarch64-linux-gnu
 	qemu="qemu-system-aarch64"
 	modules=(pwm-mediatek pwm-bcm2835 leds-pwm)
+	key_modules=("${modules[@]}" "${arm64_drivers[@]}")
 	kernel_apt=private meta=linux-image-arm64:arm64 target_release=trixie-backports
 	busybox_apt=private
 	busybox_pkg=busybox-static:arm64
 	suite="guest-tests-arm64.sh"
-	[ "$guest" = arm64-udev ] && suite="guest-tests-udev-arm64.sh" udev=1 kernel_key=arm64-7
+	kernel_key=arm64-7
+	[ "$guest" = arm64-udev ] && suite="guest-tests-udev-arm64.sh" udev=1
+	if [ "$guest" = arm64-drivers ]; then
+		# Load order is chip order (pwmchip0..5).
+		modules=("${arm64_drivers[@]}")
+		suite="guest-tests-drivers.sh" chips=6 dtsi=(pwm-chips-drivers-arm64.dtsi)
+	fi
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
 		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)
 	;;
-armhf-7)
+armhf-7 | armhf-drivers)
 	arch=armhf
 	triplet=arm-linux-gnueabihf
 	qemu="qemu-system-arm"
 	modules=(stm32-timers pwm-stm32 pwm-bcm2835 leds-pwm)
+	key_modules=("${modules[@]}" "${armhf_drivers[@]}")
+	kernel_key=armhf-7
 	kernel_apt=private meta=linux-image-armmp:armhf target_release=trixie-backports
 	# The lists may name a newer armmp kernel than the archive serves yet.
 	kernel_older='^linux-image-7\.[0-9.]+\+deb[0-9]+-armmp$'
@@ -133,9 +158,21 @@ armhf-7)
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-arm device-tree-compiler:dtc cpio:cpio
 		g++-arm-linux-gnueabihf:arm-linux-gnueabihf-g++)
+	if [ "$guest" = armhf-drivers ]; then
+		# stm32-lptimer is pwm-stm32-lp's parent; the others need only
+		# what is built in.
+		modules=("${armhf_drivers[@]}")
+		suite="guest-tests-drivers.sh" chips=11 dtsi=(pwm-chips-drivers-armhf.dtsi)
+		# The status bits that the low-power timer's enable waits for
+		# (compare and auto-reload written), in the first timer's status
+		# register: RAM does not set them by itself.
+		qemu_extra=(-device loader,addr=0x4ff07000,data=0x00080018,data-len=4)
+	fi
 	;;
 *) usage ;;
 esac
+[ -n "${key_modules+x}" ] || key_modules=("${modules[@]}")
+[ ${#dtsi[@]} -gt 0 ] || [ "$arch" = amd64 ] || dtsi=(pwm-chips-arm-common.dtsi "pwm-chips-$arch.dtsi")
 
 if [ -n "$cross_build" ]; then
 	[ -n "$source_dir" ] || die "--cross-build needs --source"
@@ -294,7 +331,7 @@ for kpkg in "${kcands[@]}"; do
 	fi
 	kdir=$cache/kernel-$kernel_key--$kpkg
 	# A folder filled before a module joined the list lacks it: fill it again.
-	for m in "${modules[@]}"; do [ -f "$kdir/$m.ko" ] || rm -f "$kdir/complete"; done
+	for m in "${key_modules[@]}"; do [ -f "$kdir/$m.ko" ] || rm -f "$kdir/complete"; done
 	[ -f "$kdir/complete" ] && break
 	[ ${#kcands[@]} -gt 1 ] || break
 	# A candidate that does not download gives way to the next older one.
@@ -314,7 +351,7 @@ if [ ! -f "$kdir/complete" ]; then
 	fi
 	mkdir -p "$tmp/x" "$tmp/out"
 	pats=('*/vmlinuz*' '*/config-*' '*/modules/*/config')
-	for m in "${modules[@]}"; do pats+=("*/$m.ko*"); done
+	for m in "${key_modules[@]}"; do pats+=("*/$m.ko*"); done
 	# Not every package has every pattern; what counts is checked below.
 	for deb in "$tmp"/*.deb; do
 		dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tmp/x" --wildcards "${pats[@]}" 2>/dev/null
@@ -323,7 +360,7 @@ if [ ! -f "$kdir/complete" ]; then
 	[ -n "$f" ] && cp "$f" "$tmp/out/vmlinuz" || die "$kpkg has no vmlinuz"
 	f=$(find "$tmp/x" \( -name 'config-*' -o -path '*/modules/*/config' \) -type f | head -n 1)
 	[ -n "$f" ] && cp "$f" "$tmp/out/config" || die "$kpkg has no config"
-	for m in "${modules[@]}"; do
+	for m in "${key_modules[@]}"; do
 		f=$(find "$tmp/x" -name "$m.ko*" | head -n 1)
 		[ -n "$f" ] || die "$kpkg has no $m module"
 		case $f in
@@ -388,13 +425,13 @@ amd64)
 	board=(-acpitable file="$work/acpi/pwm-chips.aml")
 	;;
 arm64 | armhf)
-	# QEMU's own tree for this machine, plus the PWM chips and their user.
+	# QEMU's own tree for this machine, plus the guest's PWM chips.
 	# The 32-bit kernel wants its RAM and devices below 4 GiB (highmem=off).
 	vm=(-machine virt -accel tcg -cpu "max,pauth=off" -m 256M -smp 1)
 	[ "$arch" = armhf ] && vm=(-machine virt,highmem=off -accel tcg -cpu cortex-a15 -m 256M -smp 1)
 	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
-	{ dtc -q -I dtb -O dts "$work/virt.dtb" && cat "$here/pwm-chips-arm-common.dtsi" "$here/pwm-chips-$arch.dtsi"; } >"$work/board.dts" &&
+	{ dtc -q -I dtb -O dts "$work/virt.dtb" && (cd "$here" && cat "${dtsi[@]}"); } >"$work/board.dts" &&
 		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
 		die "building the device tree failed (see $work/dtc.log)"
 	board=(-dtb "$work/board.dtb")
@@ -413,6 +450,7 @@ cp "$here/$suite" "$root/q/guest-tests.sh"
 cat >"$root/q/guest.env" <<EOF
 GUEST_OUT=$guest_out
 GUEST_MODULES="${modules[*]}"
+GUEST_CHIPS=$chips
 EOF
 chmod 755 "$root/init" "$root/bin/busybox"
 [ -z "$udev" ] || udev_install "$root"
@@ -490,7 +528,7 @@ esac
 t_boot=$(date +%s.%N)
 timeout -k 5 "$qemu_timeout" "$qemu" "${machine[@]}" -nodefaults -no-user-config -display none -no-reboot \
 	-kernel "$kdir/vmlinuz" -initrd "$work/initrd" "${board[@]}" \
-	-append "console=$console quiet loglevel=3 panic=-1" "${out[@]}" \
+	-append "console=$console quiet loglevel=3 panic=-1" "${out[@]}" "${qemu_extra[@]}" \
 	</dev/null >"$work/qemu.log" 2>&1
 qrc=$?
 boot_s=$(awk -v a="$t_boot" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
