@@ -65,21 +65,14 @@ bool refused_value(int fd, const void *buf, size_t n)
 
 } // namespace
 
+// Where off_t is wider than long (32-bit targets built with 64-bit file
+// offsets), the headers make this pwrite64, and the next one is that too.
 extern "C" ssize_t pwrite(int fd, const void *buf, size_t n, off_t offset)
 {
 	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off_t)>(
-		dlsym(RTLD_NEXT, "pwrite"));
+		dlsym(RTLD_NEXT, sizeof(off_t) > sizeof(long) ? "pwrite64" : "pwrite"));
 	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, offset);
 }
-
-#if defined(_LARGEFILE64_SOURCE) && !defined(__LP64__)
-extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t offset)
-{
-	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off64_t)>(
-		dlsym(RTLD_NEXT, "pwrite64"));
-	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, offset);
-}
-#endif
 
 extern "C" ssize_t write(int fd, const void *buf, size_t n)
 {
