@@ -202,6 +202,7 @@ else
 	SHARED="other-period|ehrpwm|$KNOWN|200000/100000/0|EINVAL
 same-period|ehrpwm|$KNOWN|100000/30000/0|ok
 other-period-sibling-off|ehrpwm|0/0/0|200000/100000/0|EINVAL
+other-period-sibling-unexported|ehrpwm|unexport|200000/100000/0|ok
 other-period|sun4i-pwm|$KNOWN|200000/100000/0|ok
 other-period|meson-pwm|$KNOWN|200000/100000/0|ok
 other-period|samsung-pwm|$KNOWN|200000/100000/0|ok
@@ -325,12 +326,17 @@ echo "$ANSWERS" | while IFS='|' read -r cname key ch wfs wants; do
 	finish
 done
 
+# "unexport" for channel 0: running, then given back to the kernel.
 echo "$SHARED" | while IFS='|' read -r cname key wf0 wf1 want; do
 	begin "$cname-$key"
 	c=$(find_chip "$key")
 	echo 1 >"$SYS/pwmchip$c"/export 2>/dev/null
 	from_known "$c" 0
-	step "$c" 0 "$wf0" ok
+	if [ "$wf0" = unexport ]; then
+		echo 0 >"$SYS/pwmchip$c"/unexport || bad "unexport of channel 0 refused"
+	else
+		step "$c" 0 "$wf0" ok
+	fi
 	s0=$(snap "$c" 0)
 	step "$c" 1 "$wf1" "$want"
 	expect "channel 0 afterwards" "$(snap "$c" 0)" "$s0"

@@ -166,6 +166,7 @@ armhf-7 | armhf-drivers)
 		# The status bits that the low-power timer's enable waits for
 		# (compare and auto-reload written), in the first timer's status
 		# register: RAM does not set them by itself.
+		# shellcheck disable=SC2054 # one QEMU option, commas and all
 		qemu_extra=(-device loader,addr=0x4ff07000,data=0x00080018,data-len=4)
 	fi
 	;;
