@@ -4,8 +4,8 @@
 # by /init from /q): the legacy PWM drivers of the common boards, sysfs only,
 # on plain RAM. Every chip gets the same rows: a sweep with the tool, then
 # through the library a period below its shortest and above its longest, a
-# waveform it refuses, a change of polarity and, where it has two channels,
-# a second period beside the first. Each row records the library's answer
+# waveform it refuses, a change of polarity, a period and duty between its
+# steps and, where it has two channels, a second period beside the first. Each row records the library's answer
 # and what the hardware runs, where the driver reads it back (debugfs's
 # "actual configuration"). Known driver faults have rows of their own.
 # Chips are found by driver (and node, for two of one kind), never by number.
@@ -189,6 +189,11 @@ longest|omap-dmtimer-pwm|0|1099511627776/549755813888/0|EINVAL
 refused|omap-dmtimer-pwm|0|10/5/5|EINVAL
 polarity|omap-dmtimer-pwm|0|100000/25000/75000 $KNOWN|ok ok"
 fi
+
+# And on every chip a period and duty between the hardware's steps: what it
+# makes must be at or below them.
+ANSWERS="$ANSWERS
+$(for key in $(keys); do echo "rounding|$key|0|33333/11111/0|ok"; done)"
 
 # --- a second channel beside the first ---------------------------------------------
 # name | chip | channel 0's waveform | channel 1's | channel 1's answer
