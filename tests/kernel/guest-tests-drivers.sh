@@ -190,6 +190,22 @@ refused|omap-dmtimer-pwm|0|10/5/5|EINVAL
 polarity|omap-dmtimer-pwm|0|100000/25000/75000 $KNOWN|ok ok"
 fi
 
+# Where 4 s is refused, whether 1 s is made.
+if [ "$(uname -m)" = aarch64 ]; then
+	ANSWERS="$ANSWERS
+one-second|ecap|0|1000000000/500000000/0|ok
+one-second|mediatek-disp-pwm|0|1000000000/500000000/0|EINVAL
+one-second|meson-pwm|0|1000000000/500000000/0|EINVAL"
+else
+	ANSWERS="$ANSWERS
+one-second|ecap|0|1000000000/500000000/0|ok
+one-second|ehrpwm|0|1000000000/500000000/0|ok
+one-second|meson-pwm|0|1000000000/500000000/0|EINVAL
+one-second|samsung-pwm|0|1000000000/500000000/0|ok
+one-second|vt8500-pwm|0|1000000000/500000000/0|EINVAL
+one-second|stm32-pwm-lp@4ff07000|0|1000000000/500000000/0|EINVAL"
+fi
+
 # And on every chip a period and duty between the hardware's steps: what it
 # makes must be at or below them.
 ANSWERS="$ANSWERS
