@@ -237,6 +237,47 @@ int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform 
 	return apply_checked(ch, &kwf);
 }
 
+static void from_kernel(const struct pwmchip_waveform &k, struct pwm_waveform *wf)
+{
+	*wf = { k.period_length_ns, k.duty_length_ns, k.duty_offset_ns };
+}
+
+int chardev_channel_get(struct chardev_channel *ch, struct pwm_waveform *wf)
+{
+	struct pwmchip_waveform k = {};
+	k.hwpwm = ch->hwpwm;
+	if (ioctl(ch->fd, PWM_IOCTL_GETWF, &k) < 0)
+		return -1;
+	from_kernel(k, wf);
+	return 0;
+}
+
+int chardev_channel_round(struct chardev_channel *ch, struct pwm_waveform *wf)
+{
+	struct pwmchip_waveform k = { ch->hwpwm, 0, wf->period_length_ns, wf->duty_length_ns,
+				      wf->duty_offset_ns };
+	if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &k) < 0)
+		return -1;
+	from_kernel(k, wf);
+	return 0;
+}
+
+int chardev_peek(int fd, unsigned int channel, struct pwm_waveform *wf)
+{
+	if (ioctl(fd, PWM_IOCTL_REQUEST, static_cast<unsigned long>(channel)) < 0)
+		return -1;
+	struct pwmchip_waveform k = {};
+	k.hwpwm = channel;
+	const int ret = ioctl(fd, PWM_IOCTL_GETWF, &k);
+	const int saved = errno;
+	ioctl(fd, PWM_IOCTL_FREE, static_cast<unsigned long>(channel));
+	errno = saved;
+	if (ret < 0)
+		return -1;
+	from_kernel(k, wf);
+	return 0;
+}
+
 void chardev_channel_release(struct chardev_channel *ch)
 {
 	free_keep_errno(ch);

@@ -24,6 +24,17 @@ struct chardev_channel *chardev_channel_take(int fd, unsigned int channel);
 // with the waveform from before the call put back. 0, or -1 with errno.
 int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform *wf);
 
+// What the hardware runs now (PWM_IOCTL_GETWF). 0, or -1 with errno.
+int chardev_channel_get(struct chardev_channel *ch, struct pwm_waveform *wf);
+
+// What the hardware would make of *wf (PWM_IOCTL_ROUNDWF), into *wf. 0, or
+// -1 with errno.
+int chardev_channel_round(struct chardev_channel *ch, struct pwm_waveform *wf);
+
+// What a channel that fd does not hold runs: requested for the moment of
+// reading it, then freed. -1 with EBUSY where someone else holds it.
+int chardev_peek(int fd, unsigned int channel, struct pwm_waveform *wf);
+
 // Frees the channel's record. The channel itself is released when the
 // device file is closed.
 void chardev_channel_release(struct chardev_channel *ch);

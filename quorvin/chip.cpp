@@ -8,17 +8,21 @@
 
 #include "attr_io.h"
 #include "chardev.h"
+#include "chip_name.h"
+#include "debugfs.h"
 #include "env_dirs.h"
 #include "keep_errno.h"
+#include "pwm_info.h"
 #include "sysfs_channel.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
-// Only the four entry points leave the library.
+// Only the entry points leave the library.
 #define QUORVIN_API extern "C" __attribute__((visibility("default")))
 
 struct pwm_chip {
@@ -27,10 +31,19 @@ struct pwm_chip {
 	// On the sysfs path from the open; on the device path only once a
 	// channel has to be taken through sysfs, else -1.
 	int sysfs_dirfd;
-	unsigned int npwm; // known on the sysfs path only; the device checks itself
+	// Known from the open on the sysfs path; on the device path read from
+	// sysfs when first asked (the device checks channels itself).
+	mutable bool npwm_known;
+	mutable unsigned int npwm;
 	// Channels taken so far; asking twice for one channel gives one handle.
 	struct pwm **pwms;
 	size_t npwms;
+	// The parent device's and its driver's names, read when first asked.
+	mutable bool names_read;
+	mutable bool has_device_name;
+	mutable bool has_driver_name;
+	mutable char device_name[NAME_MAX + 1];
+	mutable char driver_name[NAME_MAX + 1];
 };
 
 // Exactly one of the two paths is set.
@@ -76,8 +89,80 @@ QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 			free_keep_errno(handle);
 			return nullptr;
 		}
+		handle->npwm_known = true;
 	}
 	return handle;
+}
+
+QUORVIN_API struct pwm_chip *pwm_chip_open_by_name(const char *name)
+{
+	if (name == nullptr || *name == '\0') {
+		errno = EINVAL;
+		return nullptr;
+	}
+	unsigned int number = 0;
+	if (chip_number_by_name(name, &number) < 0)
+		return nullptr;
+	return pwm_chip_open_by_number(number);
+}
+
+QUORVIN_API unsigned int pwm_chip_get_number(const struct pwm_chip *chip)
+{
+	return chip->number;
+}
+
+QUORVIN_API unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip)
+{
+	if (!chip->npwm_known) {
+		const int saved = errno;
+		int dirfd = sysfs_open_chip(chip->number, &chip->npwm);
+		if (dirfd >= 0) {
+			close(dirfd);
+			chip->npwm_known = true;
+		}
+		errno = saved;
+	}
+	return chip->npwm;
+}
+
+static void read_names(const struct pwm_chip *chip)
+{
+	if (chip->names_read)
+		return;
+	const int saved = errno;
+	chip->has_device_name = chip_link_name(chip->number, "device", chip->device_name,
+					       sizeof(chip->device_name)) == 0;
+	chip->has_driver_name = chip_link_name(chip->number, "device/driver", chip->driver_name,
+					       sizeof(chip->driver_name)) == 0;
+	chip->names_read = true;
+	errno = saved;
+}
+
+QUORVIN_API const char *pwm_chip_get_device_name(const struct pwm_chip *chip)
+{
+	read_names(chip);
+	return chip->has_device_name ? chip->device_name : nullptr;
+}
+
+QUORVIN_API const char *pwm_chip_get_driver_name(const struct pwm_chip *chip)
+{
+	read_names(chip);
+	return chip->has_driver_name ? chip->driver_name : nullptr;
+}
+
+QUORVIN_API int pwm_chip_has_device_node(const struct pwm_chip *chip)
+{
+	return chip->chardev_fd >= 0 ? 1 : 0;
+}
+
+// The chip's sysfs folder, opened on the device path only once needed.
+static int open_sysfs_lazily(struct pwm_chip *chip)
+{
+	if (chip->sysfs_dirfd >= 0)
+		return 0;
+	unsigned int npwm = 0;
+	chip->sysfs_dirfd = sysfs_open_chip(chip->number, &npwm);
+	return chip->sysfs_dirfd < 0 ? -1 : 0;
 }
 
 // The device refuses a channel that sysfs exported (EBUSY). Such a channel
@@ -85,13 +170,8 @@ QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 // still drive it; any other holder keeps the EBUSY.
 static bool exported_through_sysfs(struct pwm_chip *chip, unsigned int channel)
 {
-	if (chip->sysfs_dirfd < 0) {
-		unsigned int npwm = 0;
-		chip->sysfs_dirfd = sysfs_open_chip(chip->number, &npwm);
-		if (chip->sysfs_dirfd < 0)
-			return false;
-	}
-	return sysfs_channel_exported(chip->sysfs_dirfd, channel) == 0;
+	return open_sysfs_lazily(chip) == 0 &&
+		sysfs_channel_exported(chip->sysfs_dirfd, chip->number, channel) == 0;
 }
 
 static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)
@@ -162,6 +242,86 @@ QUORVIN_API int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	if (pwm->sysfs != nullptr)
 		return sysfs_channel_apply(pwm->sysfs, wf);
 	return chardev_channel_apply(pwm->cdev, wf);
+}
+
+QUORVIN_API int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+{
+	if (pwm == nullptr || wf == nullptr) {
+		errno = EINVAL;
+		return -1;
+	}
+	if (pwm->sysfs != nullptr)
+		return sysfs_channel_get(pwm->sysfs, wf);
+	return chardev_channel_get(pwm->cdev, wf);
+}
+
+QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+{
+	if (pwm == nullptr || wf == nullptr || wf->period_length_ns > INT64_MAX ||
+	    wf->duty_length_ns > wf->period_length_ns ||
+	    (wf->duty_offset_ns != 0 && wf->duty_offset_ns >= wf->period_length_ns)) {
+		errno = EINVAL;
+		return -1;
+	}
+	if (pwm->sysfs != nullptr) {
+		errno = EOPNOTSUPP;
+		return -1;
+	}
+	return chardev_channel_round(pwm->cdev, wf);
+}
+
+static struct pwm *held_here(const struct pwm_chip *chip, unsigned int channel)
+{
+	for (size_t i = 0; i < chip->npwms; ++i) {
+		if (chip->pwms[i]->channel == channel)
+			return chip->pwms[i];
+	}
+	return nullptr;
+}
+
+// Who holds a channel that this handle does not, and what it runs, by
+// looking only: its sysfs folder, a request of a moment on the device, and
+// the kernel's debugfs listing where those cannot tell.
+QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel)
+{
+	if (chip == nullptr || channel >= pwm_chip_get_npwm(chip)) {
+		errno = EINVAL;
+		return nullptr;
+	}
+	struct debugfs_channel listed;
+	const bool in_listing = debugfs_read_channel(chip->number, channel, &listed) == 0;
+	const char *label = in_listing && listed.label[0] != '\0' ? listed.label : nullptr;
+
+	struct pwm_waveform wf = {};
+	bool has_wf = false;
+	int holder = PWM_HOLDER_UNKNOWN;
+	char dir[sysfs_channel_dir_size];
+	if (struct pwm *own = held_here(chip, channel); own != nullptr) {
+		holder = own->sysfs != nullptr ? PWM_HOLDER_SYSFS : PWM_HOLDER_DEVICE;
+		has_wf = pwm_get_waveform(own, &wf) == 0;
+	} else if (open_sysfs_lazily(chip) == 0 &&
+		   sysfs_channel_dir(chip->sysfs_dirfd, chip->number, channel, dir, sizeof(dir)) == 0) {
+		holder = PWM_HOLDER_SYSFS;
+		has_wf = sysfs_channel_peek(chip->sysfs_dirfd, dir, &wf) == 0;
+	} else if (chip->chardev_fd >= 0) {
+		if (chardev_peek(chip->chardev_fd, channel, &wf) == 0) {
+			holder = PWM_HOLDER_NONE;
+			has_wf = true;
+		} else if (errno != EBUSY) {
+			return nullptr;
+		} else if (in_listing) {
+			// The device's own holders are labelled "pwm-cdev (pid=N)".
+			holder = label != nullptr && strncmp(label, "pwm-cdev", 8) == 0 ? PWM_HOLDER_DEVICE
+											: PWM_HOLDER_KERNEL;
+		}
+	} else if (in_listing) {
+		holder = listed.requested ? PWM_HOLDER_KERNEL : PWM_HOLDER_NONE;
+	}
+	if (!has_wf && in_listing && listed.has_actual) {
+		wf = listed.actual;
+		has_wf = true;
+	}
+	return pwm_info_new(channel, holder, label, has_wf ? &wf : nullptr);
 }
 
 QUORVIN_API void pwm_chip_close(struct pwm_chip *chip)

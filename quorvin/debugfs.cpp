@@ -86,8 +86,31 @@ int parse_actual(const char *text, struct pwm_waveform *wf)
 
 } // namespace
 
-int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual)
+// " pwm-3   (led-2               ): requested": the label between the
+// brackets (which may hold brackets of its own), and whether it is held.
+static void parse_holder(const char *p, struct debugfs_channel *out)
 {
+	skip_blanks(&p);
+	if (!take(&p, "("))
+		return;
+	const char *end = strstr(p, "):");
+	if (end == nullptr)
+		return;
+	size_t n = static_cast<size_t>(end - p);
+	while (n > 0 && p[n - 1] == ' ')
+		--n;
+	if (n >= sizeof(out->label))
+		n = sizeof(out->label) - 1;
+	if (strncmp(p, "(null)", n) != 0 || n != 6) {
+		memcpy(out->label, p, n);
+		out->label[n] = '\0';
+	}
+	out->requested = strstr(end, " requested") != nullptr;
+}
+
+int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs_channel *out)
+{
+	*out = {};
 	FILE *f = fopen(quorvin_debugfs_pwm(), "re");
 	if (f == nullptr)
 		return -1;
@@ -107,9 +130,15 @@ int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform 
 		}
 		skip_blanks(&p);
 		if (in_chip && take(&p, "pwm-") && take_u64(&p, &n)) {
+			if (in_channel)
+				break; // the next channel: no line of its hardware
 			in_channel = n == channel;
+			if (in_channel) {
+				parse_holder(p, out);
+				ret = 0;
+			}
 		} else if (in_channel && take(&p, "actual configuration:")) {
-			ret = parse_actual(p, actual);
+			out->has_actual = parse_actual(p, &out->actual) == 0;
 			break;
 		}
 	}
@@ -118,4 +147,17 @@ int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform 
 	if (ret < 0)
 		errno = err;
 	return ret;
+}
+
+int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual)
+{
+	struct debugfs_channel entry;
+	if (debugfs_read_channel(chip, channel, &entry) < 0)
+		return -1;
+	if (!entry.has_actual) {
+		errno = ENODATA;
+		return -1;
+	}
+	*actual = entry.actual;
+	return 0;
 }

@@ -6,7 +6,21 @@
 #ifndef QUORVIN_DEBUGFS_H
 #define QUORVIN_DEBUGFS_H
 
-struct pwm_waveform;
+#include <quorvin.h>
+
+#include <stddef.h>
+
+// One channel's entry in the listing.
+struct debugfs_channel {
+	bool requested; // someone holds it
+	char label[64]; // the holder's label as shown; empty for none
+	bool has_actual; // the driver read its hardware back
+	struct pwm_waveform actual; // in the waveform's terms, see below
+};
+
+// Reads channel of chip from the listing. 0, or -1 with errno: the file's own
+// where it cannot be read, ENODATA where it has no entry for the channel.
+int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs_channel *out);
 
 // Fills *actual with what channel of chip runs, in the waveform's terms (an
 // inversed polarity is the offset that ends the active part at the period's

@@ -223,13 +223,62 @@ int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 	return apply_state(ch, wf);
 }
 
-int sysfs_channel_exported(int chip_dirfd, unsigned int channel)
+// The waveform a sysfs state emits, as pwm_set_waveform takes it.
+static void state_to_waveform(const struct sysfs_state &st, struct pwm_waveform *wf)
 {
-	char dir[16];
-	snprintf(dir, sizeof(dir), "pwm%u", channel);
-	struct stat st;
-	if (fstatat(chip_dirfd, dir, &st, 0) < 0)
+	if (st.enable == 0 || st.period == 0)
+		*wf = { 0, 0, 0 };
+	else if (st.inversed && st.duty < st.period)
+		*wf = { st.period, st.period - st.duty, st.duty };
+	else if (st.inversed)
+		*wf = { st.period, 0, 0 };
+	else
+		*wf = { st.period, st.duty, 0 };
+}
+
+int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf)
+{
+	// Read afresh: root may have written the attributes meanwhile.
+	if (read_state(ch) < 0)
 		return -1;
+	state_to_waveform(ch->st, wf);
+	return 0;
+}
+
+int sysfs_channel_peek(int chip_dirfd, const char *dir, struct pwm_waveform *wf)
+{
+	struct sysfs_channel ch = {};
+	for (int &fd : ch.fd)
+		fd = -1;
+	int ret = 0;
+	for (int i = 0; i < ATTR_COUNT && ret == 0; ++i) {
+		char path[sysfs_channel_dir_size + 16];
+		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
+		ch.fd[i] = openat(chip_dirfd, path, O_RDONLY | O_CLOEXEC);
+		ret = ch.fd[i] < 0 ? -1 : 0;
+	}
+	if (ret == 0 && read_state(&ch) == 0)
+		state_to_waveform(ch.st, wf);
+	else
+		ret = -1;
+	for (int fd : ch.fd) {
+		if (fd >= 0)
+			close_keep_errno(fd);
+	}
+	return ret;
+}
+
+int sysfs_channel_dir(int chip_dirfd, unsigned int chip, unsigned int channel, char *dir, size_t size)
+{
+	snprintf(dir, size, "pwm%u", channel);
+	struct stat st;
+	if (fstatat(chip_dirfd, dir, &st, 0) < 0) {
+		if (errno != ENOENT)
+			return -1;
+		snprintf(dir, size, "pwm-%u:%u", chip, channel);
+		if (fstatat(chip_dirfd, dir, &st, 0) < 0)
+			return -1;
+	}
 	if (!S_ISDIR(st.st_mode)) {
 		errno = ENOTDIR;
 		return -1;
@@ -237,7 +286,13 @@ int sysfs_channel_exported(int chip_dirfd, unsigned int channel)
 	return 0;
 }
 
-static int export_channel(int chip_dirfd, unsigned int channel)
+int sysfs_channel_exported(int chip_dirfd, unsigned int chip, unsigned int channel)
+{
+	char dir[sysfs_channel_dir_size];
+	return sysfs_channel_dir(chip_dirfd, chip, channel, dir, sizeof(dir));
+}
+
+static int export_channel(int chip_dirfd, unsigned int chip, unsigned int channel)
 {
 	const int fd = openat(chip_dirfd, "export", O_WRONLY | O_CLOEXEC);
 	if (fd < 0)
@@ -253,7 +308,7 @@ static int export_channel(int chip_dirfd, unsigned int channel)
 	// backlight, an LED) holds the channel, and no wait will change that.
 	if (errno != EBUSY)
 		return -1;
-	if (sysfs_channel_exported(chip_dirfd, channel) == 0)
+	if (sysfs_channel_exported(chip_dirfd, chip, channel) == 0)
 		return 0;
 	errno = EBUSY;
 	return -1;
@@ -289,13 +344,29 @@ static int open_attr_waiting(int chip_dirfd, const char *path, bool exported, lo
 	}
 }
 
+// Waits for the folder of a channel just exported, under either name.
+static int wait_channel_dir(int chip_dirfd, unsigned int chip, unsigned int channel, char *dir, size_t size,
+			    long long deadline)
+{
+	for (;;) {
+		if (sysfs_channel_dir(chip_dirfd, chip, channel, dir, size) == 0)
+			return 0;
+		if (errno != ENOENT)
+			return -1;
+		if (now_ns() >= deadline) {
+			errno = ETIMEDOUT;
+			return -1;
+		}
+		const struct timespec pause = { 0, export_poll_ns };
+		nanosleep(&pause, nullptr);
+	}
+}
+
 struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int chip, unsigned int channel)
 {
-	char dir[16];
-	snprintf(dir, sizeof(dir), "pwm%u", channel);
-
-	const bool exported = sysfs_channel_exported(chip_dirfd, channel) < 0;
-	if (exported && (errno != ENOENT || export_channel(chip_dirfd, channel) < 0))
+	char dir[sysfs_channel_dir_size];
+	const bool exporting = sysfs_channel_dir(chip_dirfd, chip, channel, dir, sizeof(dir)) < 0;
+	if (exporting && (errno != ENOENT || export_channel(chip_dirfd, chip, channel) < 0))
 		return nullptr;
 
 	auto *ch = static_cast<struct sysfs_channel *>(malloc(sizeof(struct sysfs_channel)));
@@ -312,10 +383,14 @@ struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int chip, unsi
 	ch->waveform_chip = faccessat(chip_dirfd, "dev", F_OK, 0) == 0;
 
 	const long long deadline = now_ns() + export_wait_ns;
+	if (exporting && wait_channel_dir(chip_dirfd, chip, channel, dir, sizeof(dir), deadline) < 0) {
+		sysfs_channel_release(ch);
+		return nullptr;
+	}
 	for (int i = 0; i < ATTR_COUNT; ++i) {
-		char path[32];
+		char path[sysfs_channel_dir_size + 16];
 		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
-		ch->fd[i] = open_attr_waiting(chip_dirfd, path, exported, deadline);
+		ch->fd[i] = open_attr_waiting(chip_dirfd, path, exporting, deadline);
 		if (ch->fd[i] < 0) {
 			sysfs_channel_release(ch);
 			return nullptr;

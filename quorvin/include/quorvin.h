@@ -17,6 +17,7 @@ extern "C" {
 
 struct pwm_chip;
 struct pwm;
+struct pwm_info;
 
 /* One waveform of a channel. A period of 0 switches the output off. The
  * active part of each period starts duty_offset_ns after the period's start
@@ -92,6 +93,97 @@ int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
  * outputs keep their last waveform, and channels exported through sysfs stay
  * exported. */
 void pwm_chip_close(struct pwm_chip *chip);
+
+/* Since LIBQUORVIN_0.2 ---------------------------------------------------- */
+
+/* Opens the chip that name names, exactly as pwm_chip_open_by_number opens
+ * its number. Chip numbers follow the order in which drivers bound, and move
+ * between kernels and boots; the names that do not move are its parent's.
+ * name may be, tried in this order:
+ * - "pwmchipN", or the path of the chip's sysfs folder or of its device node
+ *   (/sys/class/pwm/pwmchipN, /dev/pwmchipN, or a link to either);
+ * - the name of its parent device (the last part of where
+ *   /sys/class/pwm/pwmchipN/device points, such as "4ff00000.pwm");
+ * - the parent's device-tree node path (OF_FULLNAME, such as "/pwm@4ff00000");
+ * - a device-tree alias of the parent (OF_ALIAS_n, such as "pwm0").
+ * Where one parent has several chips, its names give the lowest-numbered
+ * one; where a name is a parent's name of one chip and the node path or
+ * alias of another, the order above decides. NULL with errno: ENOENT where
+ * nothing matches, EINVAL for NULL or an empty name, otherwise as
+ * pwm_chip_open_by_number. */
+struct pwm_chip *pwm_chip_open_by_name(const char *name);
+
+/* The chip's number (N of pwmchipN), and how many channels it has. */
+unsigned int pwm_chip_get_number(const struct pwm_chip *chip);
+unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip);
+
+/* The name of the chip's parent device ("4ff00000.pwm") and of that device's
+ * driver ("pwm-mediatek"), owned by the chip handle and valid until it is
+ * closed; NULL where the kernel shows none. */
+const char *pwm_chip_get_device_name(const struct pwm_chip *chip);
+const char *pwm_chip_get_driver_name(const struct pwm_chip *chip);
+
+/* Whether the library drives the chip through its device node (1) or
+ * through sysfs (0). */
+int pwm_chip_has_device_node(const struct pwm_chip *chip);
+
+/* The waveform the channel emits now, in the form pwm_set_waveform takes:
+ * an output switched off is period 0, and an inversed polarity comes back as
+ * the offset that pwm_set_waveform turns into it. Through the device node
+ * it is what the hardware runs (PWM_IOCTL_GETWF, in the kernel's rounding);
+ * through sysfs it is what the kernel last accepted, read from the channel's
+ * attributes, which is what was asked and not necessarily what the hardware
+ * makes. 0, or -1 with errno. */
+int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf);
+
+/* What the channel would make of *wf, written into *wf; no output changes.
+ * Through the device node it is the kernel's answer (PWM_IOCTL_ROUNDWF),
+ * also where it had to round up, which pwm_set_waveform would refuse. Through
+ * sysfs the kernel cannot be asked: -1 with EOPNOTSUPP. 0, or -1 with errno
+ * (EINVAL for a waveform pwm_set_waveform refuses before anything is
+ * written). */
+int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf);
+
+/* Who holds a channel. */
+enum pwm_holder {
+	PWM_HOLDER_NONE = 0, /* free */
+	PWM_HOLDER_SYSFS = 1, /* exported through sysfs */
+	PWM_HOLDER_DEVICE = 2, /* requested through the device node, by any process */
+	PWM_HOLDER_KERNEL = 3, /* a kernel driver: an LED, a fan, a backlight */
+	PWM_HOLDER_UNKNOWN = 4, /* held, or maybe held, by someone the kernel does not name here */
+};
+
+/* What one channel of an open chip is doing, read without taking it: a
+ * snapshot, freed with pwm_info_free. Nothing changes on the way: no output,
+ * and no channel is left exported or requested that was not before (a free
+ * channel of a device-node chip is requested for a moment to read it). Who
+ * holds a channel that is neither exported nor free, and the label of a
+ * kernel driver, come from the kernel's debugfs listing
+ * (/sys/kernel/debug/pwm, readable by root); without it such a channel is
+ * PWM_HOLDER_UNKNOWN. NULL with errno (EINVAL for a channel beyond the
+ * chip's count). */
+struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel);
+
+/* Frees a snapshot; NULL is ignored. */
+void pwm_info_free(struct pwm_info *info);
+
+/* The channel's number. */
+unsigned int pwm_info_get_channel(const struct pwm_info *info);
+
+/* Who holds it: one of enum pwm_holder. */
+int pwm_info_get_holder(const struct pwm_info *info);
+
+/* The label the kernel shows for its holder (a kernel driver's consumer
+ * name such as "led-1", "sysfs", "pwm-cdev (pid=N)"); NULL where none is
+ * shown. Owned by the snapshot. */
+const char *pwm_info_get_label(const struct pwm_info *info);
+
+/* The channel's waveform, in pwm_get_waveform's form, where it can be read
+ * without changing anything: from its sysfs attributes where it is
+ * exported, from the hardware where the device node can be asked, else from
+ * debugfs's "actual configuration". 0, or -1 with ENODATA where it could not
+ * be read. */
+int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
 
 #ifdef __cplusplus
 }
