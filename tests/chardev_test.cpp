@@ -207,12 +207,14 @@ protected:
 		fs::create_symlink("/dev/zero", root_ + "/dev/pwmchip0");
 		setenv("QUORVIN_DEV_DIR", (root_ + "/dev").c_str(), 1);
 		setenv("QUORVIN_SYSFS_DIR", (root_ + "/sys").c_str(), 1);
+		setenv("QUORVIN_DEBUGFS_PWM", (root_ + "/debugfs-pwm").c_str(), 1);
 	}
 
 	void TearDown() override
 	{
 		unsetenv("QUORVIN_DEV_DIR");
 		unsetenv("QUORVIN_SYSFS_DIR");
+		unsetenv("QUORVIN_DEBUGFS_PWM");
 		remove_tree(root_);
 	}
 
@@ -316,6 +318,72 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		EXPECT_EQ(got.duty_offset_ns, c.applied.duty_offset_ns);
 		EXPECT_EQ(wf.duty_length_ns, c.wf.duty_length_ns) << "the caller's record is left as it was";
 	}
+	pwm_chip_close(chip);
+}
+
+// The hardware read back and asked how it would round, and what a channel
+// is doing seen without taking it.
+TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
+{
+	fs::create_directories(root_ + "/sys/pwmchip0");
+	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
+	chip_state.holder[3] = 99; // another open file
+	chip_state.wf[0] = { 0, 0, 30000, 10000, 0 };
+
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	EXPECT_EQ(pwm_chip_has_device_node(chip), 1);
+	EXPECT_EQ(pwm_chip_get_npwm(chip), 4U);
+	pwm *pwm = pwm_chip_get_pwm(chip, 2);
+	ASSERT_NE(pwm, nullptr);
+	pwm_waveform wf{ 50000, 21500, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	pwm_waveform got{};
+	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
+	EXPECT_EQ(got.duty_length_ns, 21000U) << "what the hardware runs";
+
+	struct round_case {
+		pwm_waveform asked, answer;
+		int result;
+	};
+	const round_case rounds[] = {
+		{ { 50500, 1500, 0 }, { 50000, 1000, 0 }, 0 },
+		{ { 500, 0, 0 }, { 1000, 0, 0 }, 0 }, // rounded up, and said so
+		{ { 50000, 1000, 20000 }, { 50000, 1000, 0 }, 0 }, // the offset dropped
+		{ { 1000, 1001, 0 }, { 1000, 1001, 0 }, -1 },
+	};
+	for (const auto &c : rounds) {
+		pwm_waveform r = c.asked;
+		EXPECT_EQ(pwm_round_waveform(pwm, &r), c.result);
+		EXPECT_EQ(r.period_length_ns, c.answer.period_length_ns);
+		EXPECT_EQ(r.duty_length_ns, c.answer.duty_length_ns);
+		EXPECT_EQ(r.duty_offset_ns, c.answer.duty_offset_ns);
+	}
+	EXPECT_EQ(chip_state.wf[2].duty_length_ns, 21000U) << "rounding changes no output";
+
+	struct info_case {
+		unsigned int channel;
+		int holder;
+		bool has_waveform;
+		uint64_t period;
+	};
+	const info_case infos[] = {
+		{ 0, PWM_HOLDER_NONE, true, 30000 },
+		{ 2, PWM_HOLDER_DEVICE, true, 50000 },
+		{ 3, PWM_HOLDER_UNKNOWN, false, 0 }, // no debugfs to name the holder
+	};
+	for (const auto &c : infos) {
+		SCOPED_TRACE(c.channel);
+		pwm_info *info = pwm_chip_get_pwm_info(chip, c.channel);
+		ASSERT_NE(info, nullptr) << strerror(errno);
+		EXPECT_EQ(pwm_info_get_holder(info), c.holder);
+		pwm_waveform seen{};
+		EXPECT_EQ(pwm_info_get_waveform(info, &seen) == 0, c.has_waveform);
+		EXPECT_EQ(seen.period_length_ns, c.period);
+		pwm_info_free(info);
+	}
+	EXPECT_EQ(chip_state.holder[0], -1) << "looking leaves a free channel free";
+	EXPECT_EQ(chip_state.holder[3], 99);
 	pwm_chip_close(chip);
 }
 

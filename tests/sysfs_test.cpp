@@ -142,9 +142,11 @@ protected:
 		remove_tree(root_);
 	}
 
+	// pwmM as the kernel names a channel's folder, or pwm-N:M as some
+	// vendor kernels do.
 	std::string channel_dir(unsigned int channel) const
 	{
-		return chip_ + "/pwm" + std::to_string(channel);
+		return chip_ + (vendor_names_ ? "/pwm-0:" : "/pwm") + std::to_string(channel);
 	}
 
 	void lay_out_channel(unsigned int channel, const channel_state &s) const
@@ -167,6 +169,7 @@ protected:
 
 	std::string root_;
 	std::string chip_;
+	bool vendor_names_ = false;
 };
 
 // The attribute files written below a folder, in the order of the writes.
@@ -249,29 +252,188 @@ TEST_F(SysfsTest, ChannelBeyondCountIsRefusedWithoutExport)
 
 TEST_F(SysfsTest, ChannelExportedLateIsWaitedFor)
 {
+	for (const bool vendor_names : { false, true }) {
+		SCOPED_TRACE(vendor_names ? "folder pwm-0:3" : "folder pwm3");
+		vendor_names_ = vendor_names;
+		write_file(chip_ + "/export", "");
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+
+		// Plays the kernel: once the export is written, the channel's
+		// folder appears a little later.
+		std::thread kernel([this] {
+			for (int i = 0; i < 500 && read_file(chip_ + "/export").empty(); ++i)
+				std::this_thread::sleep_for(std::chrono::milliseconds(2));
+			std::this_thread::sleep_for(std::chrono::milliseconds(100));
+			lay_out_channel(3, { 1000000000, 1000000000, 0, false });
+		});
+		pwm *pwm = pwm_chip_get_pwm(chip, 3);
+		kernel.join();
+		ASSERT_NE(pwm, nullptr) << strerror(errno);
+		EXPECT_EQ(read_file(chip_ + "/export"), "3\n");
+
+		EXPECT_EQ(pwm_chip_get_pwm(chip, 3), pwm) << "one handle per channel";
+
+		pwm_waveform wf{ 50000, 20000, 0 };
+		EXPECT_EQ(pwm_set_waveform(pwm, &wf), 0);
+		pwm_chip_close(chip);
+		EXPECT_EQ(read_channel(3), (channel_state{ 50000, 20000, 1, false }));
+		EXPECT_EQ(read_file(chip_ + "/unexport"), "") << "closing leaves the channel exported";
+
+		// Found where it is, the second time: no export.
+		write_file(chip_ + "/export", "");
+		const tool_run run = run_tool({ "-p", "3", "-P", "20", "-S", "7" },
+					      { "QUORVIN_SYSFS_DIR=" + root_ });
+		EXPECT_EQ(run.status, 0) << run.err;
+		EXPECT_EQ(read_channel(3), (channel_state{ 20, 14, 1, false }));
+		EXPECT_EQ(read_file(chip_ + "/export"), "");
+		fs::remove_all(channel_dir(3));
+	}
+}
+
+// A chip found by the names of its parent, which do not move between boots.
+// pwmchip0's parent is 4ff00000.pwm; pwmchip2 and pwmchip3 share 4ff01000.pwm,
+// whose alias is made to be pwmchip0's parent name.
+TEST_F(SysfsTest, ChipsAreFoundByName)
+{
+	const auto parent = [this](const std::string &name, const std::string &uevent, const char *driver) {
+		const std::string dir = root_ + "/devices/" + name;
+		fs::create_directories(dir);
+		write_file(dir + "/uevent", uevent);
+		if (driver != nullptr) {
+			fs::create_directories(root_ + "/drivers/" + driver);
+			fs::create_directory_symlink(root_ + "/drivers/" + driver, dir + "/driver");
+		}
+		return dir;
+	};
+	const std::string p0 = parent("4ff00000.pwm",
+				      "DRIVER=pwm-mediatek\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n",
+				      "pwm-mediatek");
+	const std::string p1 = parent("4ff01000.pwm", "OF_FULLNAME=/pwm@4ff01000\nOF_ALIAS_0=4ff00000.pwm\n",
+				      nullptr);
+	fs::create_directory_symlink(p0, chip_ + "/device");
+	for (const char *n : { "pwmchip3", "pwmchip2" }) {
+		fs::create_directory(root_ + "/" + n);
+		write_file(root_ + "/" + n + "/npwm", "2\n");
+		fs::create_directory_symlink(p1, root_ + "/" + n + "/device");
+	}
+	fs::create_directory_symlink(chip_, root_ + "/link-to-chip0");
+
+	struct name_case {
+		std::string name;
+		int number; // -1: refused
+		int err;
+	};
+	const name_case cases[] = {
+		{ "pwmchip2", 2, 0 },
+		{ root_ + "/pwmchip3", 3, 0 },
+		{ root_ + "/link-to-chip0", 0, 0 },
+		{ "4ff00000.pwm", 0, 0 }, // a parent's name before another's alias
+		{ "4ff01000.pwm", 2, 0 }, // one parent, two chips: the lower
+		{ "/pwm@4ff01000", 2, 0 },
+		{ "pwm0", 0, 0 },
+		{ "/pwm@4ff02000", -1, ENOENT },
+		{ "pwm", -1, ENOENT },
+		{ "pwmchip7", -1, ENOENT },
+		{ root_ + "/devices", -1, ENOENT },
+		{ "", -1, EINVAL },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		errno = 0;
+		pwm_chip *chip = pwm_chip_open_by_name(c.name.c_str());
+		EXPECT_EQ(chip != nullptr, c.number >= 0) << strerror(errno);
+		if (chip == nullptr) {
+			EXPECT_EQ(errno, c.err);
+			continue;
+		}
+		EXPECT_EQ(pwm_chip_get_number(chip), static_cast<unsigned int>(c.number));
+		EXPECT_EQ(pwm_chip_get_npwm(chip), c.number == 0 ? 4U : 2U);
+		EXPECT_STREQ(pwm_chip_get_device_name(chip), c.number == 0 ? "4ff00000.pwm" : "4ff01000.pwm");
+		EXPECT_STREQ(pwm_chip_get_driver_name(chip), c.number == 0 ? "pwm-mediatek" : nullptr);
+		EXPECT_EQ(pwm_chip_has_device_node(chip), 0);
+		pwm_chip_close(chip);
+	}
+	errno = 0;
+	EXPECT_EQ(pwm_chip_open_by_name(nullptr), nullptr);
+	EXPECT_EQ(errno, EINVAL);
+}
+
+// What a channel is doing, seen without taking it, and read back from one
+// that is held; sysfs cannot be asked how it would round.
+TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
+{
+	struct info_case {
+		const char *name;
+		bool exported;
+		const char *listing; // the channel's lines in debugfs; nullptr: none readable
+		int holder;
+		const char *label;
+		bool has_waveform;
+		pwm_waveform wf;
+	};
+	// clang-format off
+	const info_case cases[] = {
+		{ "exported, inversed", true, nullptr, PWM_HOLDER_SYSFS, nullptr, true, { 100, 30, 70 } },
+		{ "not exported, no debugfs", false, nullptr, PWM_HOLDER_UNKNOWN, nullptr, false, {} },
+		{ "free", false, " pwm-1   ((null)              ):\n  actual configuration: read out error: -EOPNOTSUPP\n",
+		  PWM_HOLDER_NONE, nullptr, false, {} },
+		{ "an LED", false, " pwm-1   (led-1               ): requested\n"
+		  "  requested configuration:  enabled, 0/200000 ns, normal polarity\n"
+		  "  actual configuration:     enabled, 0/200000 ns, normal polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", true, { 200000, 0, 0 } },
+	};
+	// clang-format on
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove_all(channel_dir(1));
+		fs::remove(root_ + "/debugfs-pwm");
+		if (c.exported)
+			lay_out_channel(1, { 100, 70, 1, true });
+		if (c.listing != nullptr)
+			write_file(root_ + "/debugfs-pwm",
+				   std::string("0: platform/4ff01000.pwm, npwm: 4\n") +
+					   " pwm-0   ((null)              ):\n" + c.listing);
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+		pwm_info *info = pwm_chip_get_pwm_info(chip, 1);
+		ASSERT_NE(info, nullptr) << strerror(errno);
+		EXPECT_EQ(pwm_info_get_channel(info), 1U);
+		EXPECT_EQ(pwm_info_get_holder(info), c.holder);
+		EXPECT_STREQ(pwm_info_get_label(info), c.label);
+		pwm_waveform wf{};
+		EXPECT_EQ(pwm_info_get_waveform(info, &wf) == 0, c.has_waveform);
+		EXPECT_EQ(wf.period_length_ns, c.wf.period_length_ns);
+		EXPECT_EQ(wf.duty_length_ns, c.wf.duty_length_ns);
+		EXPECT_EQ(wf.duty_offset_ns, c.wf.duty_offset_ns);
+		pwm_info_free(info);
+		EXPECT_EQ(read_file(chip_ + "/export"), "") << "looking exports nothing";
+		pwm_chip_close(chip);
+	}
+
+	// A channel this process holds: read back, and not roundable here.
+	lay_out_channel(1, { 100, 70, 1, true });
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
-
-	// Plays the kernel: once the export is written, the channel's folder
-	// appears a little later.
-	std::thread kernel([this] {
-		for (int i = 0; i < 500 && read_file(chip_ + "/export").empty(); ++i)
-			std::this_thread::sleep_for(std::chrono::milliseconds(2));
-		std::this_thread::sleep_for(std::chrono::milliseconds(100));
-		lay_out_channel(3, { 1000000000, 1000000000, 0, false });
-	});
-	pwm *pwm = pwm_chip_get_pwm(chip, 3);
-	kernel.join();
-	ASSERT_NE(pwm, nullptr) << strerror(errno);
-	EXPECT_EQ(read_file(chip_ + "/export"), "3\n");
-
-	EXPECT_EQ(pwm_chip_get_pwm(chip, 3), pwm) << "one handle per channel";
-
-	pwm_waveform wf{ 50000, 20000, 0 };
-	EXPECT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	pwm *pwm = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(pwm, nullptr);
+	pwm_waveform wf{ 200, 50, 150 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	pwm_waveform got{};
+	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
+	EXPECT_EQ(got.duty_length_ns, 50U);
+	EXPECT_EQ(got.duty_offset_ns, 150U);
+	errno = 0;
+	EXPECT_EQ(pwm_round_waveform(pwm, &wf), -1);
+	EXPECT_EQ(errno, EOPNOTSUPP);
+	pwm_info *info = pwm_chip_get_pwm_info(chip, 1);
+	ASSERT_NE(info, nullptr);
+	EXPECT_EQ(pwm_info_get_holder(info), PWM_HOLDER_SYSFS);
+	pwm_info_free(info);
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm_info(chip, 4), nullptr);
+	EXPECT_EQ(errno, EINVAL);
 	pwm_chip_close(chip);
-	EXPECT_EQ(read_channel(3), (channel_state{ 50000, 20000, 1, false }));
-	EXPECT_EQ(read_file(chip_ + "/unexport"), "") << "closing leaves the channel exported";
 }
 
 // What an export that yields no channel folder ends in, and how soon.
