@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
-// The kernel's PWM character-device interface (Linux 6.13 and later). Older
+// The kernel's PWM character-device interface (Linux 6.17 and later). Older
 // kernel headers lack it, so the definitions are carried here where the
 // system's <linux/pwm.h> does not provide them; the asserts below hold both
 // to the kernel's ABI.

@@ -29,7 +29,7 @@ struct pwm_waveform {
 };
 
 /* Opens chip N: through its character device /dev/pwmchipN where the
- * kernel gives the chip one (Linux 6.13 and later, drivers that describe
+ * kernel gives the chip one (Linux 6.17 and later, drivers that describe
  * waveforms), through /sys/class/pwm/pwmchipN otherwise. NULL with errno on
  * failure (ENOENT for a chip that does not exist). */
 struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
