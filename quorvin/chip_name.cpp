@@ -4,6 +4,8 @@
 
 #include "env_dirs.h"
 
+#include <quorvin.h>
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -13,6 +15,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#define QUORVIN_API extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -160,4 +164,28 @@ int chip_link_name(unsigned int number, const char *which, char *buf, size_t siz
 	}
 	strcpy(buf, base);
 	return 0;
+}
+
+QUORVIN_API int pwm_chip_next_number(int after)
+{
+	DIR *d = opendir(quorvin_sysfs_dir());
+	// No class folder (ENOENT) is a kernel without PWM: no chips either.
+	if (d == nullptr)
+		return -1;
+	bool found = false;
+	unsigned int next = 0;
+	while (const struct dirent *e = readdir(d)) {
+		unsigned int n = 0;
+		if (parse_chip_name(e->d_name, &n) && n <= INT_MAX && static_cast<int>(n) > after &&
+		    (!found || n < next)) {
+			found = true;
+			next = n;
+		}
+	}
+	closedir(d);
+	if (!found) {
+		errno = ENOENT;
+		return -1;
+	}
+	return static_cast<int>(next);
 }

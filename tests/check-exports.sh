@@ -15,6 +15,7 @@ pwm_chip_get_number@@LIBQUORVIN_0.2
 pwm_chip_get_pwm@@LIBQUORVIN_0
 pwm_chip_get_pwm_info@@LIBQUORVIN_0.2
 pwm_chip_has_device_node@@LIBQUORVIN_0.2
+pwm_chip_next_number@@LIBQUORVIN_0.2
 pwm_chip_open_by_name@@LIBQUORVIN_0.2
 pwm_chip_open_by_number@@LIBQUORVIN_0
 pwm_get_waveform@@LIBQUORVIN_0.2

@@ -357,6 +357,13 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 	errno = 0;
 	EXPECT_EQ(pwm_chip_open_by_name(nullptr), nullptr);
 	EXPECT_EQ(errno, EINVAL);
+
+	std::vector<int> numbers;
+	for (int n = pwm_chip_next_number(-1); n >= 0; n = pwm_chip_next_number(n))
+		numbers.push_back(n);
+	EXPECT_EQ(numbers, (std::vector<int>{ 0, 2, 3 }))
+		<< "in number order, past the folders that are no chip";
+	EXPECT_EQ(errno, ENOENT);
 }
 
 // What a channel is doing, seen without taking it, and read back from one

@@ -113,6 +113,13 @@ void pwm_chip_close(struct pwm_chip *chip);
  * pwm_chip_open_by_number. */
 struct pwm_chip *pwm_chip_open_by_name(const char *name);
 
+/* The lowest number of a chip above after (-1 for the lowest of all), so
+ * that a program can visit every chip in number order:
+ *   for (int n = pwm_chip_next_number(-1); n >= 0; n = pwm_chip_next_number(n))
+ * -1 with errno: ENOENT after the last chip, or where there are none (also
+ * on a kernel without PWM). */
+int pwm_chip_next_number(int after);
+
 /* The chip's number (N of pwmchipN), and how many channels it has. */
 unsigned int pwm_chip_get_number(const struct pwm_chip *chip);
 unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip);
