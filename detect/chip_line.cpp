@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+#include "chip_line.h"
+
+#include <quorvin.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace {
+
+const char *or_dash(const char *name)
+{
+	return name != nullptr ? name : "-";
+}
+
+// Where the library finds device nodes, shown as it finds them.
+const char *dev_dir()
+{
+	const char *dir = secure_getenv("QUORVIN_DEV_DIR");
+	return dir != nullptr && *dir != '\0' ? dir : "/dev";
+}
+
+} // namespace
+
+void print_chip_line(const struct pwm_chip *chip)
+{
+	const unsigned int number = pwm_chip_get_number(chip);
+	const unsigned int npwm = pwm_chip_get_npwm(chip);
+	printf("pwmchip%u [%s] (%u %s) %s ", number, or_dash(pwm_chip_get_device_name(chip)), npwm,
+	       npwm == 1 ? "channel" : "channels", or_dash(pwm_chip_get_driver_name(chip)));
+	if (pwm_chip_has_device_node(chip) != 0)
+		printf("%s/pwmchip%u\n", dev_dir(), number);
+	else
+		printf("sysfs\n");
+}

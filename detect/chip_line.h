@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+// pwm-detect's line for one chip.
+#ifndef PWM_DETECT_CHIP_LINE_H
+#define PWM_DETECT_CHIP_LINE_H
+
+struct pwm_chip;
+
+// Prints "pwmchipN [PARENT] (C channels) DRIVER ACCESS" on standard output:
+// ACCESS is the device node the library drives the chip through, or "sysfs";
+// a name the kernel does not show is "-".
+void print_chip_line(const struct pwm_chip *chip);
+
+#endif

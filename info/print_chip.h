@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+// pwm-info's listing of one chip.
+#ifndef PWM_INFO_PRINT_CHIP_H
+#define PWM_INFO_PRINT_CHIP_H
+
+struct info_options;
+struct pwm_chip;
+
+// Prints "pwmchipN - C channels:" and a line per channel on standard output:
+// "\tchannel M:\tHOLDER\tWAVEFORM", and with -P, for a free channel of a
+// chip with a device node, "\trounded period=P duty-step=S". A channel that
+// cannot be read is reported on standard error and skipped. true when every
+// channel was shown.
+bool print_chip(struct pwm_chip *chip, const struct info_options *options);
+
+#endif

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+// The chips a listing tool covers: those named on its command line, or every
+// chip there is, in number order.
+#ifndef PWM_LISTING_CHIP_TARGETS_H
+#define PWM_LISTING_CHIP_TARGETS_H
+
+#include <string>
+#include <vector>
+
+struct pwm_chip;
+
+struct chip_target {
+	std::string label; // how messages name it: as given, or pwmchipN
+	std::string name; // a decimal chip number, or a name pwm_chip_open_by_name takes
+};
+
+// The chips named by names[0..count), or with count 0 every pwmchipN in the
+// library's PWM class folder (QUORVIN_SYSFS_DIR, else /sys/class/pwm), by
+// number. A missing folder has no chips. true, or false with errno where the
+// folder cannot be read.
+bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *targets);
+
+// Opens a target by number or by name. NULL with errno, as the library sets it.
+struct pwm_chip *open_chip_target(const struct chip_target &target);
+
+#endif
