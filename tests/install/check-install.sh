@@ -18,13 +18,14 @@ DESTDIR="$work/dest" cmake --install "$build" --prefix /opt/quorvin >/dev/null
 stage="$work/dest/opt/quorvin"
 libdir=$(dirname "$(find "$stage" -name libquorvin.so.0 | head -n1)")
 [ -n "$libdir" ] || fail "libquorvin.so.0 not installed"
-for f in bin/pwm-sweep include/quorvin.h share/man/man1/pwm-sweep.1; do
+tools="pwm-sweep pwm-detect pwm-info"
+for f in include/quorvin.h $(for t in $tools; do echo "bin/$t share/man/man1/$t.1"; done); do
 	[ -e "$stage/$f" ] || fail "$f not installed"
 done
 [ -L "$libdir/libquorvin.so" ] || fail "libquorvin.so link not installed"
 
 # An empty RUNPATH entry makes the loader search the current folder.
-for exe in "$build/pwm-sweep" "$stage/bin/pwm-sweep"; do
+for exe in $(for t in $tools; do echo "$build/$t $stage/bin/$t"; done); do
 	rp=$(objdump -p "$exe" | awk '$1 == "RUNPATH" { print $2 }')
 	case ":$rp:" in
 	*::*) fail "$exe: RUNPATH '$rp' has an empty entry" ;;
@@ -42,10 +43,12 @@ duty_after() {
 # The staged tool must load the staged library: where the build's library
 # folder is also one the loader searches (a build for /usr), a copy already
 # installed on the system would otherwise stand in for it unnoticed.
-loaded=$(env -i LD_TRACE_LOADED_OBJECTS=1 "$stage/bin/pwm-sweep" | awk '$1 == "libquorvin.so.0" && $3 != "not" { print $3 }')
-[ -n "$loaded" ] || fail "staged pwm-sweep finds no libquorvin.so.0"
-[ "$(realpath "$loaded")" = "$(realpath "$libdir/libquorvin.so.0")" ] ||
-	fail "staged pwm-sweep loads $loaded, not the staged $libdir/libquorvin.so.0"
+for t in $tools; do
+	loaded=$(env -i LD_TRACE_LOADED_OBJECTS=1 "$stage/bin/$t" | awk '$1 == "libquorvin.so.0" && $3 != "not" { print $3 }')
+	[ -n "$loaded" ] || fail "staged $t finds no libquorvin.so.0"
+	[ "$(realpath "$loaded")" = "$(realpath "$libdir/libquorvin.so.0")" ] ||
+		fail "staged $t loads $loaded, not the staged $libdir/libquorvin.so.0"
+done
 
 got=$(duty_after env -i QUORVIN_SYSFS_DIR="$work/tree" "$stage/bin/pwm-sweep" -P 20 -S 7)
 [ "$got" = 14 ] || fail "staged pwm-sweep left duty '$got', not 14"
