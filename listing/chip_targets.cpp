@@ -4,13 +4,9 @@
 
 #include <quorvin.h>
 
-#include <dirent.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <string.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -28,14 +24,6 @@ bool parse_number(const char *text, unsigned int *number)
 	return true;
 }
 
-// The folder the library reads, found as it finds it: a privileged program
-// ignores the environment.
-const char *class_dir()
-{
-	const char *dir = secure_getenv("QUORVIN_SYSFS_DIR");
-	return dir != nullptr && *dir != '\0' ? dir : "/sys/class/pwm";
-}
-
 } // namespace
 
 bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *targets)
@@ -46,20 +34,9 @@ bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *
 	if (count > 0)
 		return true;
 
-	DIR *d = opendir(class_dir());
-	if (d == nullptr)
-		return errno == ENOENT;
-	std::vector<unsigned int> numbers;
-	while (const struct dirent *e = readdir(d)) {
-		unsigned int n = 0;
-		if (strncmp(e->d_name, "pwmchip", 7) == 0 && parse_number(e->d_name + 7, &n))
-			numbers.push_back(n);
-	}
-	closedir(d);
-	std::sort(numbers.begin(), numbers.end());
-	for (unsigned int n : numbers)
+	for (int n = pwm_chip_next_number(-1); n >= 0; n = pwm_chip_next_number(n))
 		targets->push_back({ "pwmchip" + std::to_string(n), std::to_string(n) });
-	return true;
+	return errno == ENOENT;
 }
 
 struct pwm_chip *open_chip_target(const struct chip_target &target)

@@ -15,10 +15,9 @@ struct chip_target {
 	std::string name; // a decimal chip number, or a name pwm_chip_open_by_name takes
 };
 
-// The chips named by names[0..count), or with count 0 every pwmchipN in the
-// library's PWM class folder (QUORVIN_SYSFS_DIR, else /sys/class/pwm), by
-// number. A missing folder has no chips. true, or false with errno where the
-// folder cannot be read.
+// The chips named by names[0..count), or with count 0 every chip the library
+// finds, by number. true, or false with errno where the chips cannot be
+// listed (a kernel without PWM has none).
 bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *targets);
 
 // Opens a target by number or by name. NULL with errno, as the library sets it.
