@@ -14,7 +14,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	echo "PLAN 41"
+	echo "PLAN 51"
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -24,6 +24,8 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 	OTHER_CHANNEL="-P 100000 -S 7000|100000 98000 0"
 	# Below one tick (the shortest period, 5 ns).
 	TOO_SHORT=4
+	ROUND_UP=5
+	READ_BACK=100000/99096/0
 	# The driver reads a stopped channel back as period 0.
 	FRESH="0 0 0 normal"
 	# No LED on the timer: see pwm-chips-armhf.dtsi.
@@ -31,13 +33,15 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	echo "PLAN 35"
+	echo "PLAN 45"
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
 	OTHER_CHANNEL="-P 50000 -S 7000|50000 49000 0"
 	# Below the shortest period (39 ns).
 	TOO_SHORT=30
+	ROUND_UP=39
+	READ_BACK=100000/99077/0
 	# What 7.x shows for an idle channel of a waveform chip here: its
 	# shortest period, enabled, duty 0.
 	FRESH="39 0 1 normal"
@@ -342,6 +346,38 @@ if [ "$W" = stm32 ]; then
 	expect "stderr" "$err" ""
 	finish
 fi
+
+# --- chips by names that do not move; the hardware read back and asked -------------
+# name | chip, by number or name | channel | wf-seq steps | its answers
+query_cases() {
+	while IFS='|' read -r cname chip ch steps want; do
+		begin "$cname"
+		# shellcheck disable=SC2086 # the steps are split on purpose
+		run wf-seq "$chip" "$ch" $steps
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "answers" "$out" "$want"
+		finish
+	done
+}
+MDEV=$(basename "$(readlink $SYS/pwmchip$M/device)")
+MNODE=$(sed -n 's/^OF_FULLNAME=//p' $SYS/pwmchip$M/device/uevent)
+MDRV=$(basename "$(readlink $SYS/pwmchip$M/device/driver)")
+LCHIP="pwmchip$L:4ff01000.pwm:bcm2835-pwm"
+echo "  waveform chip's parent: $MDEV, node $MNODE, driver $MDRV"
+shared_period_off $M 0 1 2
+query_cases <<EOF2
+by-name-parent|4ff01000.pwm|0|chip|$LCHIP
+by-name-node-path|/pwm@4ff01000|0|chip|$LCHIP
+by-name-alias|boardpwm0|0|chip|$LCHIP
+by-name-waveform-chip-parent|$MDEV|0|chip|pwmchip$M:$MDEV:$MDRV
+by-name-waveform-chip-node-path|$MNODE|0|chip|pwmchip$M:$MDEV:$MDRV
+by-name-pwmchipN|pwmchip$M|0|chip|pwmchip$M:$MDEV:$MDRV
+by-name-sysfs-path|$SYS/pwmchip$M|0|chip|pwmchip$M:$MDEV:$MDRV
+by-name-device-path|/dev/pwmchip$M|0|chip|pwmchip$M:$MDEV:$MDRV
+device-read-back-and-rounding|$M|0|100000/99099/0 get round=100000/50001/0 round=$TOO_SHORT/0/0 get|ok $READ_BACK 100000/50000/0 $ROUND_UP/0/0 $READ_BACK
+sysfs-read-back-no-rounding|$L|0|100000/50000/0 get round=100000/50001/0 get|ok 100000/50000/0 EOPNOTSUPP 100000/50000/0
+EOF2
 
 # --- figures: A/B medians over interleaved rounds ------------------------------------
 # Not on the armhf guest, where a 200 000-waveform sweep takes 8 s or more.

@@ -3,14 +3,20 @@
 // Applies a sequence of waveforms to one channel through libquorvin, on one
 // handle, and prints each call's answer: what the contract rows of the
 // kernel suites compare.
-//   wf-seq CHIP CHANNEL PERIOD/DUTY/OFFSET...
-// prints one word a waveform, blank-separated: "ok", or the errno's name
-// (EINVAL, EOPNOTSUPP, ...). Exit status 0 once every waveform was tried,
-// 1 if the chip or channel could not be had (the message on stderr),
-// 2 for a malformed argument.
+//   wf-seq CHIP CHANNEL STEP...
+// CHIP is a number or any name pwm_chip_open_by_name takes. Each STEP prints
+// one word, blank-separated:
+//   PERIOD/DUTY/OFFSET  pwm_set_waveform: "ok", or the errno's name
+//                       (EINVAL, EOPNOTSUPP, ...)
+//   get                 pwm_get_waveform: "PERIOD/DUTY/OFFSET" or the errno's name
+//   round=P/D/O         pwm_round_waveform: the answer or the errno's name
+//   chip                "pwmchipN:DEVICE:DRIVER" ("-" for a name not shown)
+// Exit status 0 once every step was tried, 1 if the chip or channel could
+// not be had (the message on stderr), 2 for a malformed argument.
 #include <quorvin.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,13 +64,50 @@ static bool parse_waveform(const char *text, pwm_waveform *wf)
 	return true;
 }
 
+static void print_waveform(const pwm_waveform &wf)
+{
+	printf("%" PRIu64 "/%" PRIu64 "/%" PRIu64, wf.period_length_ns, wf.duty_length_ns, wf.duty_offset_ns);
+}
+
+// One step; false for a malformed one.
+static bool step(pwm_chip *chip, pwm *ch, const char *arg)
+{
+	pwm_waveform wf{};
+	if (strcmp(arg, "chip") == 0) {
+		const char *device = pwm_chip_get_device_name(chip);
+		const char *driver = pwm_chip_get_driver_name(chip);
+		printf("pwmchip%u:%s:%s", pwm_chip_get_number(chip), device != nullptr ? device : "-",
+		       driver != nullptr ? driver : "-");
+	} else if (strcmp(arg, "get") == 0) {
+		if (pwm_get_waveform(ch, &wf) == 0)
+			print_waveform(wf);
+		else
+			printf("%s", errno_name(errno));
+	} else if (strncmp(arg, "round=", 6) == 0) {
+		if (!parse_waveform(arg + 6, &wf))
+			return false;
+		if (pwm_round_waveform(ch, &wf) == 0)
+			print_waveform(wf);
+		else
+			printf("%s", errno_name(errno));
+	} else {
+		if (!parse_waveform(arg, &wf))
+			return false;
+		printf("%s", pwm_set_waveform(ch, &wf) == 0 ? "ok" : errno_name(errno));
+	}
+	return true;
+}
+
 int main(int argc, char **argv)
 {
 	if (argc < 4) {
-		fprintf(stderr, "usage: wf-seq CHIP CHANNEL PERIOD/DUTY/OFFSET...\n");
+		fprintf(stderr, "usage: wf-seq CHIP CHANNEL STEP...\n");
 		return 2;
 	}
-	pwm_chip *chip = pwm_chip_open_by_number(static_cast<unsigned>(strtoul(argv[1], nullptr, 10)));
+	const bool by_number = strspn(argv[1], "0123456789") == strlen(argv[1]);
+	pwm_chip *chip = by_number
+		? pwm_chip_open_by_number(static_cast<unsigned>(strtoul(argv[1], nullptr, 10)))
+		: pwm_chip_open_by_name(argv[1]);
 	if (chip == nullptr) {
 		fprintf(stderr, "wf-seq: open: %s\n", strerror(errno));
 		return 1;
@@ -75,13 +118,12 @@ int main(int argc, char **argv)
 		return 1;
 	}
 	for (int i = 3; i < argc; ++i) {
-		pwm_waveform wf{};
-		if (!parse_waveform(argv[i], &wf)) {
-			fprintf(stderr, "wf-seq: not PERIOD/DUTY/OFFSET: %s\n", argv[i]);
+		if (i > 3)
+			printf(" ");
+		if (!step(chip, ch, argv[i])) {
+			fprintf(stderr, "wf-seq: malformed step: %s\n", argv[i]);
 			return 2;
 		}
-		const int ret = pwm_set_waveform(ch, &wf);
-		printf("%s%s", i > 3 ? " " : "", ret == 0 ? "ok" : errno_name(errno));
 	}
 	printf("\n");
 	pwm_chip_close(chip);
