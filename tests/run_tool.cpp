@@ -39,6 +39,12 @@ void remove_tree(const std::string &dir)
 
 tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
+	return run_program(PWM_SWEEP_PATH, "pwm-sweep", args, env);
+}
+
+tool_run run_program(const std::string &path, const std::string &name, const std::vector<std::string> &args,
+		     const std::vector<std::string> &env)
+{
 	const std::string dir = make_temp_dir();
 	const std::string out = dir + "/out", err = dir + "/err";
 
@@ -47,8 +53,13 @@ tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::s
 	std::vector<char *> argv;
 	for (const char *const *r = tool_runner; *r != nullptr; ++r)
 		argv.push_back(const_cast<char *>(*r));
-	argv.push_back(const_cast<char *>(argv.empty() ? "pwm-sweep" : PWM_SWEEP_PATH));
-	const char *const program = argv.size() == 1 ? PWM_SWEEP_PATH : tool_runner[0];
+	const bool runner = !argv.empty();
+	if (runner && tool_runner_names_program) {
+		argv.push_back(const_cast<char *>("-0"));
+		argv.push_back(const_cast<char *>(name.c_str()));
+	}
+	argv.push_back(const_cast<char *>(runner ? path.c_str() : name.c_str()));
+	const char *const program = runner ? tool_runner[0] : path.c_str();
 	argv.reserve(argv.size() + args.size() + 1);
 	for (const auto &a : args)
 		argv.push_back(const_cast<char *>(a.c_str()));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
-// Runs pwm-sweep as a process and collects what it left behind.
+// Runs the project's tools as processes and collects what they left behind.
 #ifndef PWM_SWEEP_TESTS_RUN_TOOL_H
 #define PWM_SWEEP_TESTS_RUN_TOOL_H
 
@@ -13,9 +13,13 @@ struct tool_run {
 	std::string err;
 };
 
-// Starts the tool with args and exactly the environment env (NAME=value
+// Starts pwm-sweep with args and exactly the environment env (NAME=value
 // entries), waits for it and returns its status and output.
 tool_run run_tool(const std::vector<std::string> &args, const std::vector<std::string> &env);
+
+// The same for the program at path, named name in its argv[0].
+tool_run run_program(const std::string &path, const std::string &name, const std::vector<std::string> &args,
+		     const std::vector<std::string> &env);
 
 std::string read_file(const std::string &path);
 
