@@ -69,15 +69,16 @@ int parse_actual(const char *text, struct pwm_waveform *wf)
 	if (!on && !take(&p, "disabled,"))
 		return -1;
 	skip_blanks(&p);
-	if (!take_u64(&p, &duty) || !take(&p, "/") || !take_u64(&p, &period) || !take(&p, " ns, ") ||
-	    duty > period)
+	if (!take_u64(&p, &duty) || !take(&p, "/") || !take_u64(&p, &period) || !take(&p, " ns, "))
 		return -1;
 	const bool inverse = take(&p, "inverse");
 	if (!inverse && !take(&p, "normal"))
 		return -1;
+	// A duty above the period is no waveform; it is passed on as it is read,
+	// for the caller to see.
 	if (!on)
 		*wf = { 0, 0, 0 };
-	else if (inverse)
+	else if (inverse && duty <= period)
 		*wf = { period, period - duty, duty == period ? 0 : duty };
 	else
 		*wf = { period, duty, 0 };

@@ -150,20 +150,42 @@ static void restore_state(struct sysfs_channel *ch, const struct sysfs_state &be
 	errno = saved;
 }
 
-// Whether the hardware runs the inversed waveform just set, by debugfs. A
-// dropped offset shows as none where there is an active and an inactive
-// part. Where debugfs cannot tell: fails on a chip that describes
-// waveforms, whose drivers are known to drop it, succeeds on the others.
-static int check_inversed_made(const struct sysfs_channel *ch)
+// What the call asks debugfs to confirm, where it shows the hardware.
+struct made_checks {
+	bool offset; // the offset of an inversed waveform
+	bool period; // a period of a legacy driver's own rounding
+};
+
+// Whether the hardware runs what was just set, by debugfs's read-back. An
+// offset counts as dropped where there is an active and an inactive part and
+// no offset. A legacy driver rounds as it likes: its read-back must show the
+// output running (unless the duty is 0, which some run as off), at a period
+// no longer than asked, with a duty inside it. Where debugfs cannot tell: an
+// offset fails on a chip that describes waveforms, whose drivers are known
+// to drop it; everything else is taken on the driver's word.
+static int check_made(const struct sysfs_channel *ch, const struct sysfs_state &want,
+		      struct made_checks checks)
 {
 	struct pwm_waveform hw;
 	if (debugfs_actual(ch->chip, ch->channel, &hw) < 0) {
-		if (!ch->waveform_chip)
+		if (!(checks.offset && ch->waveform_chip))
 			return 0;
 		errno = EOPNOTSUPP;
 		return -1;
 	}
-	if (hw.duty_offset_ns == 0 && hw.duty_length_ns != 0 && hw.duty_length_ns < hw.period_length_ns) {
+	if (checks.period) {
+		const bool active = want.inversed ? want.duty < want.period : want.duty != 0;
+		if ((hw.period_length_ns == 0 && active) || hw.period_length_ns > want.period) {
+			errno = EINVAL;
+			return -1;
+		}
+		if (hw.duty_length_ns > hw.period_length_ns) {
+			errno = EIO;
+			return -1;
+		}
+	}
+	if (checks.offset && hw.duty_offset_ns == 0 && hw.duty_length_ns != 0 &&
+	    hw.duty_length_ns < hw.period_length_ns) {
 		errno = EOPNOTSUPP;
 		return -1;
 	}
@@ -198,16 +220,23 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 
 	// An inversed waveform is checked where a driver may drop it: on a
 	// chip that describes waveforms every time (whether the offset is
-	// made can depend on the duty), elsewhere when the polarity turns.
-	const bool check = want.enable != 0 && want.inversed && (ch->waveform_chip || !ch->st.inversed);
+	// made can depend on the duty), elsewhere when the polarity turns. A
+	// legacy driver's rounding is checked where the period changes or the
+	// output starts; on the others the kernel refuses to round up itself.
+	const bool starts = want.enable != 0 && (ch->st.enable == 0 || want.period != ch->st.period);
+	const struct made_checks checks = {
+		want.enable != 0 && want.inversed && (ch->waveform_chip || !ch->st.inversed),
+		starts && !ch->waveform_chip,
+	};
 	struct pwm_waveform unused;
-	if (check && ch->waveform_chip && debugfs_actual(ch->chip, ch->channel, &unused) < 0) {
+	if (checks.offset && ch->waveform_chip && debugfs_actual(ch->chip, ch->channel, &unused) < 0) {
 		errno = EOPNOTSUPP;
 		return -1;
 	}
 
 	const struct sysfs_state before = ch->st;
-	if (write_state(ch, want) == 0 && (!check || check_inversed_made(ch) == 0))
+	if (write_state(ch, want) == 0 &&
+	    (!(checks.offset || checks.period) || check_made(ch, want, checks) == 0))
 		return 0;
 	restore_state(ch, before);
 	return -1;

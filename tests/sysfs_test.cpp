@@ -419,6 +419,7 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	}
 
 	// A channel this process holds: read back, and not roundable here.
+	fs::remove(root_ + "/debugfs-pwm");
 	lay_out_channel(1, { 100, 70, 1, true });
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
@@ -754,6 +755,17 @@ const waveform_case waveform_cases[] = {
 	{ "inversed accepted, normal run: put back", { 100, 30, 1, false }, { 100, 30, 70 }, -1, EOPNOTSUPP,
 	  { "enable", "duty_cycle", "polarity", "enable", "duty_cycle", "polarity", "enable" },
 	  { 100, 30, 1, false }, {}, false, "   enabled, 70/100 ns, normal polarity" },
+	{ "legacy driver runs a longer period: put back", { 100, 30, 1, false }, { 50, 10, 0 }, -1, EINVAL,
+	  { "period", "duty_cycle", "period", "duty_cycle" }, { 100, 30, 1, false }, {}, false,
+	  "   enabled, 10/84 ns, normal polarity" },
+	{ "legacy driver runs it off", { 100, 30, 0, false }, { 100, 30, 0 }, -1, EINVAL, { "enable" },
+	  { 100, 30, 0, false }, {}, false, "   disabled, 0/0 ns, normal polarity" },
+	{ "legacy driver runs duty 0 as off", { 100, 30, 0, false }, { 100, 0, 0 }, 0, 0, { "duty_cycle", "enable" },
+	  { 100, 0, 1, false }, {}, false, "   disabled, 0/0 ns, normal polarity" },
+	{ "legacy driver reads back a duty above the period", { 100, 30, 1, false }, { 200, 30, 0 }, -1, EIO,
+	  { "period" }, { 100, 30, 1, false }, {}, false, "   enabled, 300/200 ns, normal polarity" },
+	{ "legacy driver rounds down: made", { 100, 30, 1, false }, { 200, 30, 0 }, 0, 0, { "period" },
+	  { 200, 30, 1, false }, {}, false, "   enabled, 29/198 ns, normal polarity" },
 	{ "inversed run inversed", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,
 	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true }, {}, false,
 	  "   enabled, 70/100 ns, inverse polarity" },

@@ -82,11 +82,17 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  *   older drivers refuse a period beyond their range with EINVAL or ERANGE
  *   rather than round it).
  * Through sysfs, rounding is the kernel's on chips with a device node and
- * the driver's own on older ones, and a driver that cannot read its
- * hardware back is taken on its word. A waveform that changes only the
- * duty of the one before, without an offset, costs one system call and is
- * not read back: a sibling that takes over a shared period during a sweep
- * is not seen until the next call that changes the period. */
+ * the driver's own on older ones. There, where the debugfs listing shows
+ * what the driver reads back from its hardware, a call that changes the
+ * period or starts the output is held to it too: a period read back longer
+ * than asked, or an output read back stopped that should run, gives EINVAL,
+ * and a duty read back above the period EIO, each with the call put back.
+ * Where the listing is not there to read (no root, no debugfs) or the
+ * driver cannot read back, it is taken on its word.
+ * A waveform that changes only the duty of the one before, without an
+ * offset, costs one system call and is not read back: a sibling that takes
+ * over a shared period during a sweep is not seen until the next call that
+ * changes the period. */
 int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
 /* Releases the chip, its channel handles and its holds on the channels. The
