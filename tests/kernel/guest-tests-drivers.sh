@@ -92,6 +92,11 @@ step() {
 KNOWN=100000/50000/0
 from_known() { step "$1" "$2" $KNOWN ok; }
 
+# What pwm-imx27 runs for a long period that it makes, and for a longer one
+# (its clock is 66 MHz on armhf, 24 MHz on arm64): ASKED=DUTY/PERIOD.
+IMX27_LONG="4000000000/2000000000/0=1999971182/3999942364 10000000000/5000000000/0=932866561/1865733122"
+[ "$(uname -m)" = aarch64 ] &&
+	IMX27_LONG="10000000000/5000000000/0=4999995000/9999990000 60000000000/30000000000/0=2038380459/4076760917"
 if [ "$(uname -m)" = aarch64 ]; then
 	# driver[@node] | npwm
 	CHIPS="pwm-imx27|1
@@ -195,20 +200,32 @@ refused|omap-dmtimer-pwm|0|10/5/5|EINVAL
 polarity|omap-dmtimer-pwm|0|100000/25000/75000 $KNOWN|ok ok"
 fi
 
-# Where 4 s is refused, whether 1 s is made.
+# The longest period made and the next refused, where they were found; on
+# rockchip a period above the longest runs as the longest.
 if [ "$(uname -m)" = aarch64 ]; then
 	ANSWERS="$ANSWERS
-one-second|ecap|0|1000000000/500000000/0|ok
-one-second|mediatek-disp-pwm|0|1000000000/500000000/0|EINVAL
-one-second|meson-pwm|0|1000000000/500000000/0|EINVAL"
+longest-made|mediatek-disp-pwm|0|161000000/80500000/0|ok
+above-longest|mediatek-disp-pwm|0|162000000/81000000/0|EINVAL
+longest-made|meson-pwm|0|349000000/174500000/0|ok
+above-longest|meson-pwm|0|350000000/175000000/0|EINVAL
+longest-made|ecap|0|1000000000/500000000/0|ok
+above-longest|ecap|0|1500000000/750000000/0|ERANGE
+longest-made|rockchip-pwm|0|42949672950/21474836470/0|ok
+above-longest|rockchip-pwm|0|60000000000/30000000000/0|ok"
 else
 	ANSWERS="$ANSWERS
-one-second|ecap|0|1000000000/500000000/0|ok
-one-second|ehrpwm|0|1000000000/500000000/0|ok
-one-second|meson-pwm|0|1000000000/500000000/0|EINVAL
-one-second|samsung-pwm|0|1000000000/500000000/0|ok
-one-second|vt8500-pwm|0|1000000000/500000000/0|EINVAL
-one-second|stm32-pwm-lp@4ff07000|0|1000000000/500000000/0|EINVAL"
+longest-made|ecap|0|1000000000/500000000/0|ok
+above-longest|ecap|0|1500000000/750000000/0|ERANGE
+longest-made|ehrpwm|0|1000000000/500000000/0|ok
+above-longest|ehrpwm|0|1500000000/750000000/0|ERANGE
+longest-made|samsung-pwm|0|1000000000/500000000/0|ok
+above-longest|samsung-pwm|0|1500000000/750000000/0|ERANGE
+longest-made|vt8500-pwm|0|161000000/80500000/0|ok
+above-longest|vt8500-pwm|0|349000000/174500000/0|EINVAL
+longest-made|meson-pwm|0|349000000/174500000/0|ok
+above-longest|meson-pwm|0|350000000/175000000/0|EINVAL
+longest-made|rockchip-pwm|0|42949672950/21474836470/0|ok
+above-longest|rockchip-pwm|0|60000000000/30000000000/0|ok"
 fi
 
 # And on every chip a period and duty between the hardware's steps: what it
@@ -239,10 +256,11 @@ other-period|samsung-pwm|$KNOWN|200000/100000/0|ok
 other-period|vt8500-pwm|$KNOWN|200000/100000/0|ok"
 fi
 
-# Driver faults shown as they are, one case each (on armhf but for
-# mediatek-disp), and what the library must answer where it can see one.
-if [ "$(uname -m)" = aarch64 ]; then LIES="mtk-disp-writes-to-disabled"; else
-	LIES="meson8b-inversed-dropped samsung-channel-4-without-output vt8500-ubsan stm32-lp-enable-times-out
+# Driver faults shown as they are, one case each, and what the library
+# must answer where it can see one.
+LIES="imx27-long-periods-wrap sun4i-long-duties-wrap"
+if [ "$(uname -m)" = aarch64 ]; then LIES="$LIES mtk-disp-writes-to-disabled"; else
+	LIES="$LIES meson8b-inversed-dropped samsung-channel-4-without-output vt8500-ubsan stm32-lp-enable-times-out
 		stm32-lp-off-while-running"
 fi
 
@@ -290,6 +308,24 @@ done
 for lie in $LIES; do
 	begin "$lie"
 	case $lie in
+	imx27-long-periods-wrap)
+		# A long period is made, a longer one runs as a few seconds
+		# (the prescaler overflows): at or below what was asked, yet
+		# far from the longest. The library cannot tell.
+		c=$(find_chip pwm-imx27)
+		for w in $IMX27_LONG; do
+			run wf-seq "$c" 0 "${w%%=*}"
+			expect "${w%%=*}" "$out | $(actual "$c" 0)" "ok | enabled, ${w#*=} ns, normal polarity"
+		done
+		;;
+	sun4i-long-duties-wrap)
+		# 4 s is made exactly; at 10 s the period is kept and the duty
+		# wraps: 2.691 s for 5 s.
+		c=$(find_chip sun4i-pwm)
+		step "$c" 0 4000000000/2000000000/0 ok
+		run wf-seq "$c" 0 10000000000/5000000000/0
+		expect "10 s" "$out | $(actual "$c" 0)" "ok | enabled, 2691000000/10000000000 ns, normal polarity"
+		;;
 	mtk-disp-writes-to-disabled)
 		# Each write to a disabled channel switches the hardware on
 		# with the new values, or off again, by turns.
