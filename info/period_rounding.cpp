@@ -20,16 +20,16 @@ bool made_duty(struct pwm *pwm, uint64_t period, uint64_t duty, uint64_t *made)
 
 bool round_period(struct pwm *pwm, uint64_t period, struct period_rounding *out)
 {
-	struct pwm_waveform wf = { period, 0, 0 };
+	// Asked at full duty: some drivers make a duty of 0 as an output
+	// switched off, at their shortest period, whatever period was asked.
+	struct pwm_waveform wf = { period, period, 0 };
 	if (pwm_round_waveform(pwm, &wf) < 0)
 		return false;
 	*out = { wf.period_length_ns, 0 };
 
 	// The smallest duty asked that comes back nonzero comes back as the
 	// smallest the hardware makes: 64 calls at most, about 30 at 1 s.
-	uint64_t made = 0;
-	if (!made_duty(pwm, period, period, &made))
-		return false;
+	uint64_t made = wf.duty_length_ns;
 	if (made == 0)
 		return true;
 	uint64_t lo = 1;

@@ -14,7 +14,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	echo "PLAN 51"
+	echo "PLAN 54"
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -30,10 +30,15 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 	FRESH="0 0 0 normal"
 	# No LED on the timer: see pwm-chips-armhf.dtsi.
 	LEDS="legacy-ch1 "
+	DETECT="pwmchip0 [4ff00000.timer:pwm] (4 channels) stm32-pwm /dev/pwmchip0
+pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
+	MDEV_NAME=4ff00000.timer:pwm
+	FREE_CHANNELS=5
+	FREE_ON_M=4
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	echo "PLAN 45"
+	echo "PLAN 48"
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -46,9 +51,16 @@ else
 	# shortest period, enabled, duty 0.
 	FRESH="39 0 1 normal"
 	LEDS="legacy-ch1 waveform-ch3 "
+	DETECT="pwmchip0 [4ff00000.pwm] (4 channels) pwm-mediatek /dev/pwmchip0
+pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
+	MDEV_NAME=4ff00000.pwm
+	FREE_CHANNELS=4
+	FREE_ON_M=3
 fi
 # shellcheck disable=SC2086 # split into its four fields
 FRESH_ENABLE=$(set -- $FRESH; echo "$3")
+# The first digit of an idle channel's period read back through the device.
+FREE_GETWF=$(echo "$FRESH" | cut -c1)
 uname -r
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
 
@@ -114,6 +126,40 @@ expect "npwm" "$(cat $SYS/pwmchip$M/npwm) $(cat $SYS/pwmchip$L/npwm)" "4 2"
 [ -c /dev/pwmchip$M ] || bad "no /dev/pwmchip$M for the waveform chip"
 [ -e /dev/pwmchip$L ] && bad "/dev/pwmchip$L exists for the legacy chip"
 expect "leds-pwm" "$(ls /sys/class/leds | tr '\n' ' ')" "$LEDS"
+finish
+
+# --- the companion tools, on the chips as they came up ------------------------------
+# Only looking: afterwards nothing is exported and every free channel of the
+# waveform chip can still be requested.
+nothing_taken() {
+	[ -z "$(ls -d $SYS/pwmchip*/pwm* 2>/dev/null)" ] || bad "left exported: $(ls -d $SYS/pwmchip*/pwm*)"
+	expect "GETWF of channel 0 afterwards" "$(getwf $M 0 | cut -c1)" "$FREE_GETWF"
+}
+show() { echo "$out" | sed 's/^/  | /'; }
+begin tools-detect
+run pwm-detect
+show
+expect "exit status" "$rc" 0
+expect "stderr" "$err" ""
+expect "output" "$out" "$DETECT"
+finish
+begin tools-info
+mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
+run pwm-info
+show
+expect "exit status" "$rc" 0
+expect "stderr" "$err" ""
+expect "held by an LED" "$(echo "$out" | grep -c 'kernel consumer="led-')" "$(echo $LEDS | wc -w)"
+expect "free" "$(echo "$out" | grep -c '	free	')" "$FREE_CHANNELS"
+nothing_taken
+finish
+begin tools-info-rounding
+run pwm-info -P 100000 $MDEV_NAME
+show
+expect "exit status" "$rc" 0
+expect "stderr" "$err" ""
+expect "free channels asked" "$(echo "$out" | grep -c 'rounded period=100000 ')" "$FREE_ON_M"
+nothing_taken
 finish
 
 # --- sweeps through the character device --------------------------------------
