@@ -154,6 +154,7 @@ static void restore_state(struct sysfs_channel *ch, const struct sysfs_state &be
 struct made_checks {
 	bool offset; // the offset of an inversed waveform
 	bool period; // a period of a legacy driver's own rounding
+	bool off; // an output switched off, or found off
 };
 
 // Whether the hardware runs what was just set, by debugfs's read-back. An
@@ -187,6 +188,12 @@ static int check_made(const struct sysfs_channel *ch, const struct sysfs_state &
 	if (checks.offset && hw.duty_offset_ns == 0 && hw.duty_length_ns != 0 &&
 	    hw.duty_length_ns < hw.period_length_ns) {
 		errno = EOPNOTSUPP;
+		return -1;
+	}
+	// A driver whose enable failed halfway may leave the hardware running
+	// while sysfs says off; sysfs then has no write left to stop it.
+	if (checks.off && hw.period_length_ns != 0 && hw.duty_length_ns != 0) {
+		errno = EIO;
 		return -1;
 	}
 	return 0;
@@ -227,6 +234,7 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 	const struct made_checks checks = {
 		want.enable != 0 && want.inversed && (ch->waveform_chip || !ch->st.inversed),
 		starts && !ch->waveform_chip,
+		want.enable == 0,
 	};
 	struct pwm_waveform unused;
 	if (checks.offset && ch->waveform_chip && debugfs_actual(ch->chip, ch->channel, &unused) < 0) {
@@ -236,7 +244,7 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 
 	const struct sysfs_state before = ch->st;
 	if (write_state(ch, want) == 0 &&
-	    (!(checks.offset || checks.period) || check_made(ch, want, checks) == 0))
+	    (!(checks.offset || checks.period || checks.off) || check_made(ch, want, checks) == 0))
 		return 0;
 	restore_state(ch, before);
 	return -1;

@@ -764,6 +764,8 @@ const waveform_case waveform_cases[] = {
 	  { 100, 0, 1, false }, {}, false, "   disabled, 0/0 ns, normal polarity" },
 	{ "legacy driver reads back a duty above the period", { 100, 30, 1, false }, { 200, 30, 0 }, -1, EIO,
 	  { "period" }, { 100, 30, 1, false }, {}, false, "   enabled, 300/200 ns, normal polarity" },
+	{ "legacy driver still runs after off", { 100, 30, 0, false }, { 0, 0, 0 }, -1, EIO, {}, { 100, 30, 0, false },
+	  {}, false, "   enabled, 30/100 ns, normal polarity" },
 	{ "legacy driver rounds down: made", { 100, 30, 1, false }, { 200, 30, 0 }, 0, 0, { "period" },
 	  { 200, 30, 1, false }, {}, false, "   enabled, 29/198 ns, normal polarity" },
 	{ "inversed run inversed", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,
