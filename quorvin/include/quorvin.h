@@ -84,9 +84,10 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * Through sysfs, rounding is the kernel's on chips with a device node and
  * the driver's own on older ones. There, where the debugfs listing shows
  * what the driver reads back from its hardware, a call that changes the
- * period or starts the output is held to it too: a period read back longer
- * than asked, or an output read back stopped that should run, gives EINVAL,
- * and a duty read back above the period EIO, each with the call put back.
+ * period, starts or stops the output is held to it too: a period read back
+ * longer than asked, or an output read back stopped that should run, gives
+ * EINVAL; a duty read back above the period, or an output read back running
+ * that was switched off, EIO; each with the call put back.
  * Where the listing is not there to read (no root, no debugfs) or the
  * driver cannot read back, it is taken on its word.
  * A waveform that changes only the duty of the one before, without an
