@@ -297,7 +297,7 @@ TEST_F(SysfsTest, ChannelExportedLateIsWaitedFor)
 TEST_F(SysfsTest, ChipsAreFoundByName)
 {
 	const auto parent = [this](const std::string &name, const std::string &uevent, const char *driver) {
-		const std::string dir = root_ + "/devices/" + name;
+		std::string dir = root_ + "/devices/" + name;
 		fs::create_directories(dir);
 		write_file(dir + "/uevent", uevent);
 		if (driver != nullptr) {
@@ -395,12 +395,14 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		SCOPED_TRACE(c.name);
 		fs::remove_all(channel_dir(1));
 		fs::remove(root_ + "/debugfs-pwm");
-		if (c.exported)
+		if (c.exported) {
 			lay_out_channel(1, { 100, 70, 1, true });
-		if (c.listing != nullptr)
+		}
+		if (c.listing != nullptr) {
 			write_file(root_ + "/debugfs-pwm",
 				   std::string("0: platform/4ff01000.pwm, npwm: 4\n") +
 					   " pwm-0   ((null)              ):\n" + c.listing);
+		}
 		pwm_chip *chip = pwm_chip_open_by_number(0);
 		ASSERT_NE(chip, nullptr);
 		pwm_info *info = pwm_chip_get_pwm_info(chip, 1);
