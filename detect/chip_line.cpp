@@ -23,7 +23,7 @@ const char *dev_dir()
 
 } // namespace
 
-void print_chip_line(const struct pwm_chip *chip)
+bool print_chip_line(struct pwm_chip *chip, void * /*unused*/)
 {
 	const unsigned int number = pwm_chip_get_number(chip);
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
@@ -33,4 +33,5 @@ void print_chip_line(const struct pwm_chip *chip)
 		printf("%s/pwmchip%u\n", dev_dir(), number);
 	else
 		printf("sysfs\n");
+	return true;
 }

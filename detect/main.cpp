@@ -50,24 +50,5 @@ int main(int argc, char **argv)
 		}
 	}
 
-	std::vector<chip_target> targets;
-	if (!find_chip_targets(argv + optind, argc - optind, &targets)) {
-		report_errno(tool, "cannot list the PWM chips");
-		return 1;
-	}
-	if (targets.empty())
-		fprintf(stderr, "%s: no PWM chips\n", tool);
-
-	int status = 0;
-	for (const chip_target &target : targets) {
-		struct pwm_chip *chip = open_chip_target(target);
-		if (chip == nullptr) {
-			report_errno(tool, target.label.c_str());
-			status = 1;
-			continue;
-		}
-		print_chip_line(chip);
-		pwm_chip_close(chip);
-	}
-	return status;
+	return visit_chips(tool, argv + optind, argc - optind, print_chip_line, nullptr);
 }

@@ -46,8 +46,9 @@ bool print_rounding(struct pwm_chip *chip, unsigned int channel, uint64_t period
 
 } // namespace
 
-bool print_chip(struct pwm_chip *chip, const struct info_options *options)
+bool print_chip(struct pwm_chip *chip, void *ctx)
 {
+	const auto *options = static_cast<const struct info_options *>(ctx);
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
 	const bool device_node = pwm_chip_has_device_node(chip) != 0;
 	printf("pwmchip%u - %u %s:\n", pwm_chip_get_number(chip), npwm, npwm == 1 ? "channel" : "channels");

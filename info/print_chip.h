@@ -11,7 +11,8 @@ struct pwm_chip;
 // "\tchannel M:\tHOLDER\tWAVEFORM", and with -P, for a free channel of a
 // chip with a device node, "\trounded period=P duty-step=S". A channel that
 // cannot be read is reported on standard error and skipped. true when every
-// channel was shown.
-bool print_chip(struct pwm_chip *chip, const struct info_options *options);
+// channel was shown. ctx points to the tool's struct info_options (the
+// form visit_chips takes).
+bool print_chip(struct pwm_chip *chip, void *ctx);
 
 #endif

@@ -2,10 +2,13 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "chip_targets.h"
 
+#include "tool_text.h"
+
 #include <quorvin.h>
 
 #include <errno.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -45,4 +48,30 @@ struct pwm_chip *open_chip_target(const struct chip_target &target)
 	if (parse_number(target.name.c_str(), &number))
 		return pwm_chip_open_by_number(number);
 	return pwm_chip_open_by_name(target.name.c_str());
+}
+
+int visit_chips(const char *tool, char *const *names, int count,
+		bool (*visit)(struct pwm_chip *chip, void *ctx), void *ctx)
+{
+	std::vector<chip_target> targets;
+	if (!find_chip_targets(names, count, &targets)) {
+		report_errno(tool, "cannot list the PWM chips");
+		return 1;
+	}
+	if (targets.empty())
+		fprintf(stderr, "%s: no PWM chips\n", tool);
+
+	int status = 0;
+	for (const chip_target &target : targets) {
+		struct pwm_chip *chip = open_chip_target(target);
+		if (chip == nullptr) {
+			report_errno(tool, target.label.c_str());
+			status = 1;
+			continue;
+		}
+		if (!visit(chip, ctx))
+			status = 1;
+		pwm_chip_close(chip);
+	}
+	return status;
 }

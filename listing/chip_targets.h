@@ -23,4 +23,11 @@ bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *
 // Opens a target by number or by name. NULL with errno, as the library sets it.
 struct pwm_chip *open_chip_target(const struct chip_target &target);
 
+// Opens each chip named by names[0..count) (every chip where count is 0),
+// hands it to visit and closes it. A chip that cannot be opened, or that
+// visit says was not shown in full, is reported under the tool's name and
+// the others still go. The tool's exit status: 0, or 1.
+int visit_chips(const char *tool, char *const *names, int count,
+		bool (*visit)(struct pwm_chip *chip, void *ctx), void *ctx);
+
 #endif
