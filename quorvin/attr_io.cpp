@@ -42,9 +42,26 @@ int attr_read_line(int fd, char *buf, size_t size)
 	if (n < 0)
 		return -1;
 	buf[n] = '\0';
-	char *nl = strchr(buf, '\n');
-	if (nl != nullptr)
-		*nl = '\0';
+	char *nl = static_cast<char *>(memchr(buf, '\n', static_cast<size_t>(n)));
+	if (nl == nullptr && static_cast<size_t>(n) == size - 1) {
+		// A full buffer without the line's end: the line is whole only if
+		// the file ends or the line does right after it.
+		char next = '\0';
+		const ssize_t more = pread(fd, &next, 1, n);
+		if (more < 0)
+			return -1;
+		if (more == 1 && next != '\n') {
+			errno = EOVERFLOW;
+			return -1;
+		}
+	}
+	const size_t len = nl != nullptr ? static_cast<size_t>(nl - buf) : static_cast<size_t>(n);
+	// No attribute holds a NUL; a line that does is not one to read.
+	if (memchr(buf, '\0', len) != nullptr) {
+		errno = EINVAL;
+		return -1;
+	}
+	buf[len] = '\0';
 	return 0;
 }
 

@@ -15,7 +15,8 @@ int attr_write_u64(int fd, uint64_t v);
 int attr_write_text(int fd, const char *text, size_t len);
 
 // Reads the attribute's first line into buf (NUL-terminated, newline
-// dropped). 0, or -1 with errno.
+// dropped). 0, or -1 with errno: EOVERFLOW for a line longer than buf
+// holds, EINVAL for one with a NUL in it.
 int attr_read_line(int fd, char *buf, size_t size);
 
 // Reads a decimal attribute. 0, or -1 with errno (EINVAL for text that is

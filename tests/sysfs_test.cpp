@@ -210,18 +210,21 @@ TEST_F(SysfsTest, OpenFailures)
 	struct open_case {
 		const char *name;
 		const char *npwm; // nullptr: no npwm file
+		size_t len; // of npwm's bytes, which may hold a NUL
 		int err;
 	};
 	const open_case cases[] = {
-		{ "npwm missing", nullptr, ENOENT },
-		{ "npwm not a number", "many\n", EINVAL },
-		{ "npwm empty", "", EINVAL },
+		{ "npwm missing", nullptr, 0, ENOENT },
+		{ "npwm not a number", "many\n", 5, EINVAL },
+		{ "npwm empty", "", 0, EINVAL },
+		{ "npwm with a NUL after its digits", "202\0\0\n", 6, EINVAL },
+		{ "npwm longer than a line is read", "0000000000000000000000000000000004\n", 35, EOVERFLOW },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		fs::remove(chip_ + "/npwm");
 		if (c.npwm != nullptr)
-			write_file(chip_ + "/npwm", c.npwm);
+			write_file(chip_ + "/npwm", std::string(c.npwm, c.len));
 		errno = 0;
 		EXPECT_EQ(pwm_chip_open_by_number(0), nullptr);
 		EXPECT_EQ(errno, c.err);
