@@ -114,15 +114,42 @@ static int check_rounding(const struct pwmchip_waveform &wf, const struct pwmchi
 	return 0;
 }
 
+// What a call has written, and what the hardware ran just before its first
+// write: what a failure puts back.
+struct call_record {
+	bool wrote;
+	bool read_before;
+	bool have_before;
+	struct pwmchip_waveform before;
+};
+
+// Every write of a call goes through here, so that what ran before it is
+// read once, right before the first.
+static int write_waveform(struct chardev_channel *ch, struct call_record *rec, unsigned long request,
+			  const struct pwmchip_waveform *wf)
+{
+	if (!rec->read_before) {
+		rec->read_before = true;
+		rec->before = {};
+		rec->before.hwpwm = ch->hwpwm;
+		rec->have_before = ioctl(ch->fd, PWM_IOCTL_GETWF, &rec->before) == 0;
+	}
+	const int ret = ioctl(ch->fd, request, wf);
+	// EDOM comes before any write; anything else may come from a driver
+	// halfway through one.
+	if (ret == 0 || errno != EDOM)
+		rec->wrote = true;
+	return ret;
+}
+
 // Rounds *wf, checks the rounding and sets exactly that; *made is what the
-// hardware must now run. *wrote tells whether anything reached the hardware.
+// hardware must now run.
 static int round_and_set(struct chardev_channel *ch, const struct pwmchip_waveform *wf,
-			 struct pwmchip_waveform *made, bool *wrote)
+			 struct pwmchip_waveform *made, struct call_record *rec)
 {
 	if (wf->period_length_ns == 0) {
 		*made = *wf;
-		*wrote = true;
-		return ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, wf);
+		return write_waveform(ch, rec, PWM_IOCTL_SETROUNDEDWF, wf);
 	}
 	struct pwmchip_waveform previous = {};
 	for (int tries = 1;; ++tries) {
@@ -130,23 +157,15 @@ static int round_and_set(struct chardev_channel *ch, const struct pwmchip_wavefo
 		if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &r) < 0 || check_rounding(*wf, r) < 0)
 			return -1;
 		*made = r;
-		if (ioctl(ch->fd, PWM_IOCTL_SETEXACTWF, &r) == 0) {
-			*wrote = true;
+		if (write_waveform(ch, rec, PWM_IOCTL_SETEXACTWF, &r) == 0)
 			return 0;
-		}
-		// EDOM comes before any write; anything else may come from a
-		// driver halfway through one.
-		if (errno != EDOM) {
-			*wrote = true;
+		if (errno != EDOM)
 			return -1;
-		}
 		// The same rounding twice, refused both times: this driver does
 		// not round its own answer back to itself. Its rounding of the
 		// waveform asked is the one just checked.
-		if (tries > 1 && same_waveform(r, previous)) {
-			*wrote = true;
-			return ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, wf);
-		}
+		if (tries > 1 && same_waveform(r, previous))
+			return write_waveform(ch, rec, PWM_IOCTL_SETROUNDEDWF, wf);
 		if (tries == max_round_tries) {
 			errno = EAGAIN;
 			return -1;
@@ -159,7 +178,7 @@ static int round_and_set(struct chardev_channel *ch, const struct pwmchip_wavefo
 // old state (a polarity) until the waveform is written a second time: it is
 // written once more, and only then is a difference a failure.
 static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf,
-		   const struct pwmchip_waveform *made)
+		   const struct pwmchip_waveform *made, struct call_record *rec)
 {
 	for (int pass = 0;; ++pass) {
 		struct pwmchip_waveform got = {};
@@ -173,8 +192,8 @@ static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf
 			return -1;
 		}
 		const bool exact = made->period_length_ns != 0 && !same_waveform(*made, *wf);
-		if (ioctl(ch->fd, exact ? PWM_IOCTL_SETEXACTWF : PWM_IOCTL_SETROUNDEDWF, exact ? made : wf) <
-		    0)
+		if (write_waveform(ch, rec, exact ? PWM_IOCTL_SETEXACTWF : PWM_IOCTL_SETROUNDEDWF,
+				   exact ? made : wf) < 0)
 			return -1;
 	}
 }
@@ -184,33 +203,24 @@ static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf
 __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 						   const struct pwmchip_waveform *wf)
 {
-	// What a failure after a write puts back: the last waveform applied,
-	// or on a handle's first call what the hardware ran when it came.
-	struct pwmchip_waveform before = ch->last;
-	bool can_restore = ch->applied;
-	if (!can_restore) {
-		before = {};
-		before.hwpwm = ch->hwpwm;
-		can_restore = ioctl(ch->fd, PWM_IOCTL_GETWF, &before) == 0;
-	}
 	const bool new_frame = !ch->applied || wf->period_length_ns != ch->last.period_length_ns ||
 		wf->duty_offset_ns != ch->last.duty_offset_ns;
 
+	struct call_record rec = {};
 	struct pwmchip_waveform made = {};
-	bool wrote = false;
-	if (round_and_set(ch, wf, &made, &wrote) == 0 && (!new_frame || hold_to(ch, wf, &made) == 0)) {
+	if (round_and_set(ch, wf, &made, &rec) == 0 && (!new_frame || hold_to(ch, wf, &made, &rec) == 0)) {
 		ch->last = *wf;
 		ch->applied = true;
 		return 0;
 	}
 	// A refusal before any write leaves the channel as it was.
-	if (!wrote)
+	if (!rec.wrote)
 		return -1;
 	ch->applied = false;
-	if (can_restore) {
+	if (rec.have_before) {
 		const int saved = errno;
-		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &before) == 0) {
-			ch->last = before;
+		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &rec.before) == 0) {
+			ch->last = rec.before;
 			ch->applied = true;
 		}
 		errno = saved;
