@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+// The library's device path against a model of the kernel's ioctls
+// (pwm_cdev_model.cpp), on a driver and a sequence of calls the input picks:
+// waveforms of every kind, duty-only steps, a sibling channel switching on,
+// off, and between the library's check and its set. Held to the header's
+// words: a success means the model runs the waveform's rounding, at or below
+// what was asked; a refusal leaves the output as it was, with a documented
+// errno, and comes only where the waveform cannot be made; a duty-only step
+// costs one ioctl; pwm_get_waveform and pwm_round_waveform say what the
+// model runs and would run.
+#include "pwm_cdev_model.h"
+
+#include <quorvin.h>
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+// The model's chip is /dev/zero, which the made-up dev folder links to.
+bool is_model_chip(int fd)
+{
+	struct stat st;
+	return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 5);
+}
+
+struct input {
+	const uint8_t *data;
+	size_t size;
+	uint8_t byte()
+	{
+		if (size == 0)
+			return 0;
+		--size;
+		return *data++;
+	}
+	uint64_t u64()
+	{
+		uint64_t v = 0;
+		for (int i = 0; i < 8; ++i)
+			v = v << 8 | byte();
+		return v;
+	}
+	// Values around the edges, or any.
+	uint64_t value()
+	{
+		switch (byte() % 9) {
+		case 0:
+			return 0;
+		case 1:
+			return 1;
+		case 2:
+			return model.tick * (1 + byte());
+		case 3:
+			return 100000;
+		case 4:
+			return (1ULL << 63) - 1;
+		case 5:
+			return 1ULL << 63;
+		case 6:
+			return UINT64_MAX;
+		case 7:
+			return model.tick * model.min_ticks - 1;
+		default:
+			return u64();
+		}
+	}
+};
+
+bool same(const pwm_waveform &a, const pwmchip_waveform &b)
+{
+	return a.period_length_ns == b.period_length_ns && a.duty_length_ns == b.duty_length_ns &&
+		a.duty_offset_ns == b.duty_offset_ns;
+}
+
+bool valid(const pwm_waveform &wf)
+{
+	return wf.period_length_ns <= INT64_MAX && wf.duty_length_ns <= wf.period_length_ns &&
+		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
+}
+
+// The header's "nearest at or below": r is what the hardware would make of wf.
+bool at_or_below(const pwm_waveform &wf, const pwmchip_waveform &r)
+{
+	if (wf.period_length_ns == 0)
+		return r.duty_length_ns == 0;
+	const bool offset_shows = r.duty_length_ns != 0 && r.duty_length_ns < r.period_length_ns;
+	return r.period_length_ns <= wf.period_length_ns && r.duty_length_ns <= wf.duty_length_ns &&
+		r.duty_offset_ns <= wf.duty_offset_ns &&
+		!(wf.duty_offset_ns != 0 && r.duty_offset_ns == 0 && offset_shows);
+}
+
+pwmchip_waveform kernel_form(const pwm_waveform &wf)
+{
+	return { 1, 0, wf.period_length_ns, wf.duty_length_ns, wf.duty_offset_ns };
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...)
+{
+	va_list ap;
+	va_start(ap, request);
+	void *arg = va_arg(ap, void *);
+	va_end(ap);
+	if (is_model_chip(fd))
+		return model_ioctl(fd, request, arg);
+	static auto *real = reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
+	return real(fd, request, arg);
+}
+
+extern "C" int close(int fd)
+{
+	if (is_model_chip(fd))
+		model_close(fd);
+	static auto *real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
+	return real(fd);
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	char root[] = "/tmp/quorvin-fuzz-XXXXXX";
+	if (mkdtemp(root) == nullptr)
+		abort();
+	const std::string dev = std::string(root) + "/dev";
+	mkdir(dev.c_str(), 0755);
+	if (symlink("/dev/zero", (dev + "/pwmchip0").c_str()) < 0)
+		abort();
+	setenv("QUORVIN_DEV_DIR", dev.c_str(), 1);
+	setenv("QUORVIN_SYSFS_DIR", (std::string(root) + "/sys").c_str(), 1);
+	setenv("QUORVIN_DEBUGFS_PWM", (std::string(root) + "/debugfs-pwm").c_str(), 1);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	input in{ data, size };
+	static const uint64_t ticks[] = { 1, 5, 38, 1000, 30517 };
+	model = {};
+	model.tick = ticks[in.byte() % 5];
+	model.min_ticks = 1 + in.byte() % 8;
+	const uint8_t longest = in.byte() % 3;
+	model.max_ticks = longest == 0 ? 1000 : longest == 1 ? UINT32_MAX : INT64_MAX / model.tick;
+	const uint8_t quirks = in.byte();
+	model.offsets = static_cast<offset_support>(quirks % 3);
+	model.shared_period = (quirks & 4) != 0;
+	model.sticky_polarity = (quirks & 8) != 0;
+	model.polarity_stuck = (quirks & 16) != 0;
+	for (int &h : model.holder)
+		h = -1;
+
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	pwm *ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
+	if (ch == nullptr)
+		abort();
+
+	pwm_waveform last = {};
+	bool last_made = false;
+	// The last waveform made: what the library compares a step with.
+	pwm_waveform last_ok = {};
+	bool any_ok = false;
+	for (int op = 0; op < 16 && in.size > 0; ++op) {
+		const uint8_t kind = in.byte() % 6;
+		if (kind == 2 || kind == 3) {
+			// The sibling, as another process drives it.
+			model_sibling(kind == 2 ? model.tick * (model.min_ticks + in.byte()) : 0);
+			continue;
+		}
+		if (kind == 4) {
+			model.sibling_period_after_round = model.tick * (model.min_ticks + in.byte());
+			continue;
+		}
+		pwm_waveform wf = { in.value(), in.value(), in.value() % 4 == 0 ? 0 : in.value() };
+		if (kind == 1 && last_made)
+			wf = { last.period_length_ns, in.value(), last.duty_offset_ns };
+		if (kind == 5) {
+			// Asked with no sibling moving: the answer is the model's now.
+			model.sibling_period_after_round = 0;
+			pwm_waveform r = wf;
+			const pwmchip_waveform before = model.hw[1];
+			const int ret = pwm_round_waveform(ch, &r);
+			if (valid(wf) ? (ret != 0 || !same(r, model_round(kernel_form(wf))))
+				      : (ret == 0 || errno != EINVAL))
+				abort();
+			pwm_waveform got = {};
+			if (pwm_get_waveform(ch, &got) != 0 || !same(got, before) || !same(got, model.hw[1]))
+				abort();
+			continue;
+		}
+
+		const pwmchip_waveform before = model.hw[1];
+		const int ioctls_before = model.ioctls;
+		const bool duty_step = last_made && wf.period_length_ns == last.period_length_ns &&
+			wf.period_length_ns != 0 && wf.duty_offset_ns == 0 && last.duty_offset_ns == 0;
+		// A sibling moving after the check may make a refused waveform
+		// makeable by the time the call returns, but not before.
+		const bool raced = model.sibling_period_after_round != 0;
+		pwm_waveform asked = wf;
+		errno = 0;
+		const int ret = pwm_set_waveform(ch, &asked);
+		const int err = errno;
+		model.sibling_period_after_round = 0;
+		if (memcmp(&asked, &wf, sizeof(wf)) != 0)
+			abort(); // the caller's record is left as it was
+		const pwmchip_waveform makes = model_round(kernel_form(wf));
+		if (ret == 0) {
+			// Read back off, an output may show the driver's shortest
+			// period: no active part either way.
+			const bool off = wf.period_length_ns == 0 && model.hw[1].duty_length_ns == 0;
+			// A duty-only step is not read back (the header says so): a
+			// driver that flips its polarity unasked is not seen there.
+			const bool maybe_step = any_ok && wf.period_length_ns == last_ok.period_length_ns &&
+				wf.duty_offset_ns == 0 && last_ok.duty_offset_ns == 0;
+			const bool unseen = maybe_step && (model.sticky_polarity || model.polarity_stuck);
+			if (!valid(wf) || !at_or_below(wf, makes) ||
+			    (!off && !unseen &&
+			     (model.hw[1].period_length_ns != makes.period_length_ns ||
+			      model.hw[1].duty_length_ns != makes.duty_length_ns ||
+			      model.hw[1].duty_offset_ns != makes.duty_offset_ns)))
+				abort();
+			if (duty_step && model.ioctls - ioctls_before != 1)
+				abort();
+		} else {
+			// A refusal leaves the output as it was; only a driver that
+			// flips every waveform without an offset flips the old one
+			// too as it is put back.
+			const bool restore_flipped = err == EIO && model.polarity_stuck &&
+				before.period_length_ns != 0 && before.duty_offset_ns == 0;
+			if (memcmp(&model.hw[1], &before, sizeof(before)) != 0 && !restore_flipped)
+				abort();
+			if (err != EINVAL && err != EOPNOTSUPP && err != EIO && err != EAGAIN)
+				abort();
+			if (valid(wf) && at_or_below(wf, makes) && err != EAGAIN && !raced &&
+			    !model.polarity_stuck)
+				abort(); // refused what the hardware makes
+			if (!valid(wf) && (err != EINVAL || model.ioctls != ioctls_before))
+				abort();
+		}
+		last = wf;
+		last_made = ret == 0;
+		if (ret == 0) {
+			last_ok = wf;
+			any_ok = true;
+		}
+	}
+	pwm_chip_close(chip);
+	return 0;
+}
