@@ -193,6 +193,16 @@ static bool take_channel(struct pwm_chip *chip, struct pwm *pwm)
 	return pwm->sysfs != nullptr;
 }
 
+// The handle this chip already has on channel, if any.
+static struct pwm *held_here(const struct pwm_chip *chip, unsigned int channel)
+{
+	for (size_t i = 0; i < chip->npwms; ++i) {
+		if (chip->pwms[i]->channel == channel)
+			return chip->pwms[i];
+	}
+	return nullptr;
+}
+
 QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
 {
 	if (chip == nullptr || (chip->chardev_fd < 0 && channel >= chip->npwm)) {
@@ -200,10 +210,8 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 		return nullptr;
 	}
 
-	for (size_t i = 0; i < chip->npwms; ++i) {
-		if (chip->pwms[i]->channel == channel)
-			return chip->pwms[i];
-	}
+	if (struct pwm *held = held_here(chip, channel); held != nullptr)
+		return held;
 
 	// Room is made before the channel is taken, so that no channel is
 	// taken without a handle to release it by.
@@ -225,17 +233,18 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 	return pwm;
 }
 
+// The kernel's own rules for a waveform, checked alike on both paths before
+// anything is written or asked.
+static bool waveform_valid(const struct pwm_waveform *wf)
+{
+	const uint64_t period = wf->period_length_ns;
+	return period <= INT64_MAX && wf->duty_length_ns <= period &&
+		(wf->duty_offset_ns == 0 || wf->duty_offset_ns < period);
+}
+
 QUORVIN_API int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
-	if (pwm == nullptr || wf == nullptr) {
-		errno = EINVAL;
-		return -1;
-	}
-	// The kernel's own rules for a waveform, checked alike on both paths
-	// before anything is written.
-	const uint64_t period = wf->period_length_ns;
-	if (period > INT64_MAX || wf->duty_length_ns > period ||
-	    (wf->duty_offset_ns != 0 && wf->duty_offset_ns >= period)) {
+	if (pwm == nullptr || wf == nullptr || !waveform_valid(wf)) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -257,9 +266,7 @@ QUORVIN_API int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 
 QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
-	if (pwm == nullptr || wf == nullptr || wf->period_length_ns > INT64_MAX ||
-	    wf->duty_length_ns > wf->period_length_ns ||
-	    (wf->duty_offset_ns != 0 && wf->duty_offset_ns >= wf->period_length_ns)) {
+	if (pwm == nullptr || wf == nullptr || !waveform_valid(wf)) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -268,15 +275,6 @@ QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 		return -1;
 	}
 	return chardev_channel_round(pwm->cdev, wf);
-}
-
-static struct pwm *held_here(const struct pwm_chip *chip, unsigned int channel)
-{
-	for (size_t i = 0; i < chip->npwms; ++i) {
-		if (chip->pwms[i]->channel == channel)
-			return chip->pwms[i];
-	}
-	return nullptr;
 }
 
 // Who holds a channel that this handle does not, and what it runs, by
