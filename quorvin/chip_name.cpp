@@ -70,22 +70,16 @@ bool chip_by_path(const char *name, unsigned int *number)
 	return false;
 }
 
-// Which kinds of name the parent of chip folder dir (below the sysfs
-// folder) answers to.
-void match_parent(const char *chip_dir, const char *name, bool matched[KIND_COUNT])
+// Which kinds of name the parent of chip number answers to.
+void match_parent(unsigned int number, const char *name, bool matched[KIND_COUNT])
 {
-	char path[PATH_MAX];
-	char target[PATH_MAX];
-	snprintf(path, sizeof(path), "%s/%s/device", quorvin_sysfs_dir(), chip_dir);
-	const ssize_t len = readlink(path, target, sizeof(target) - 1);
-	if (len > 0) {
-		target[len] = '\0';
-		const char *slash = strrchr(target, '/');
-		matched[BY_PARENT] = strcmp(slash != nullptr ? slash + 1 : target, name) == 0;
-	}
+	char parent[NAME_MAX + 1];
+	matched[BY_PARENT] = chip_link_name(number, "device", parent, sizeof(parent)) == 0 &&
+		strcmp(parent, name) == 0;
 
 	// The parent's uevent: OF_FULLNAME=/pwm@4ff01000, OF_ALIAS_0=pwm1.
-	snprintf(path, sizeof(path), "%s/%s/device/uevent", quorvin_sysfs_dir(), chip_dir);
+	char path[PATH_MAX];
+	snprintf(path, sizeof(path), "%s/pwmchip%u/device/uevent", quorvin_sysfs_dir(), number);
 	FILE *f = fopen(path, "re");
 	if (f == nullptr)
 		return;
@@ -121,7 +115,7 @@ int chip_number_by_name(const char *name, unsigned int *number)
 		if (!parse_chip_name(e->d_name, &n))
 			continue;
 		bool matched[KIND_COUNT] = {};
-		match_parent(e->d_name, name, matched);
+		match_parent(n, name, matched);
 		for (int k = 0; k < KIND_COUNT; ++k) {
 			if (matched[k] && (!found[k] || n < best[k])) {
 				found[k] = true;
