@@ -35,20 +35,9 @@ int main(int argc, char **argv)
 		{ "version", no_argument, nullptr, 'v' },
 		{ nullptr, 0, nullptr, 0 },
 	};
-	int opt;
-	while ((opt = getopt_long(argc, argv, "+hv", options, nullptr)) != -1) {
-		switch (opt) {
-		case 'h':
-			print_usage();
-			return 0;
-		case 'v':
-			print_version(tool);
-			return 0;
-		default:
-			print_help_hint(tool);
-			return 1;
-		}
-	}
+	const int opt = getopt_long(argc, argv, "+hv", options, nullptr);
+	if (opt != -1)
+		return common_option(tool, opt, print_usage);
 
 	return visit_chips(tool, argv + optind, argc - optind, print_chip_line, nullptr);
 }

@@ -61,15 +61,8 @@ int parse_info_options(int argc, char **argv, struct info_options *options)
 				return 1;
 			}
 			break;
-		case 'h':
-			print_usage();
-			return 0;
-		case 'v':
-			print_version(tool);
-			return 0;
 		default:
-			print_help_hint(tool);
-			return 1;
+			return common_option(tool, opt, print_usage);
 		}
 	}
 	options->first_chip = optind;

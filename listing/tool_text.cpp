@@ -20,6 +20,21 @@ void print_help_hint(const char *tool)
 	fprintf(stderr, "Try '%s --help' for more information.\n", tool);
 }
 
+int common_option(const char *tool, int opt, void (*print_usage)())
+{
+	switch (opt) {
+	case 'h':
+		print_usage();
+		return 0;
+	case 'v':
+		print_version(tool);
+		return 0;
+	default:
+		print_help_hint(tool);
+		return 1;
+	}
+}
+
 void report_errno(const char *tool, const char *what)
 {
 	fprintf(stderr, "%s: %s: %s\n", tool, what, strerror(errno));

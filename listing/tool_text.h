@@ -11,6 +11,11 @@ void print_version(const char *tool);
 // After getopt's own message: where to look, on standard error.
 void print_help_hint(const char *tool);
 
+// What both tools do with an option of theirs in common, or one getopt
+// refused: -h prints usage, -v the version, anything else the help hint.
+// The tool's exit status: 0 for -h and -v, 1 otherwise.
+int common_option(const char *tool, int opt, void (*print_usage)());
+
 // "tool: what: description of errno" on standard error.
 void report_errno(const char *tool, const char *what);
 
