@@ -144,7 +144,6 @@ expect "stderr" "$err" ""
 expect "output" "$out" "$DETECT"
 finish
 begin tools-info
-mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
 run pwm-info
 show
 expect "exit status" "$rc" 0
@@ -328,8 +327,8 @@ EOF2
 fi
 
 # --- the waveform contract, call by call ---------------------------------------------
-# name | chip | channel | waveforms applied in order on one handle (wf-seq) | its answers |
-#   how the end state is read | that state [| a command run first]
+# name | chip | channel | wf-seq steps, in order on one handle | their answers
+#   [| how the end state is read | that state [| a command run first]]
 # getwf reads the hardware through the device; full_state is sysfs's
 # "period duty enable polarity".
 full_state() { echo "$(state "$1" "$2") $(attr "$1" "$2" polarity)"; }
@@ -342,7 +341,7 @@ contract_cases() {
 		expect "exit status" "$rc" 0
 		expect "stderr" "$err" ""
 		expect "answers" "$out" "$want"
-		expect "end state" "$($how "$chip" "$ch")" "$want_state"
+		[ -z "$how" ] || expect "end state" "$($how "$chip" "$ch")" "$want_state"
 		finish
 	done
 }
@@ -394,25 +393,14 @@ if [ "$W" = stm32 ]; then
 fi
 
 # --- chips by names that do not move; the hardware read back and asked -------------
-# name | chip, by number or name | channel | wf-seq steps | its answers
-query_cases() {
-	while IFS='|' read -r cname chip ch steps want; do
-		begin "$cname"
-		# shellcheck disable=SC2086 # the steps are split on purpose
-		run wf-seq "$chip" "$ch" $steps
-		expect "exit status" "$rc" 0
-		expect "stderr" "$err" ""
-		expect "answers" "$out" "$want"
-		finish
-	done
-}
+# contract_cases rows; the chip by number or by name.
 MDEV=$(basename "$(readlink $SYS/pwmchip$M/device)")
 MNODE=$(sed -n 's/^OF_FULLNAME=//p' $SYS/pwmchip$M/device/uevent)
 MDRV=$(basename "$(readlink $SYS/pwmchip$M/device/driver)")
 LCHIP="pwmchip$L:4ff01000.pwm:bcm2835-pwm"
 echo "  waveform chip's parent: $MDEV, node $MNODE, driver $MDRV"
 shared_period_off $M 0 1 2
-query_cases <<EOF2
+contract_cases <<EOF2
 by-name-parent|4ff01000.pwm|0|chip|$LCHIP
 by-name-node-path|/pwm@4ff01000|0|chip|$LCHIP
 by-name-alias|boardpwm0|0|chip|$LCHIP
