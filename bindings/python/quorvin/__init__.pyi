@@ -1,0 +1,93 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+"""Apply waveforms to the channels of a Linux PWM chip, through libquorvin."""
+import enum
+import os
+from types import TracebackType
+from typing import Literal, NamedTuple, final
+
+__version__: str
+
+class Waveform(NamedTuple):
+    """A waveform in nanoseconds; period 0 is an output switched off."""
+
+    period: int
+    duty: int
+    offset: int
+
+class Holder(enum.IntEnum):
+    """Who holds a channel."""
+
+    NONE = 0
+    SYSFS = 1
+    DEVICE = 2
+    KERNEL = 3
+    UNKNOWN = 4
+
+class ChannelInfo(NamedTuple):
+    """What a channel is doing, read without taking it."""
+
+    channel: int
+    holder: Holder | int
+    label: str | None
+    waveform: Waveform | None
+
+@final
+class Chip:
+    """A PWM chip, opened by number or by name; a context manager."""
+
+    def __init__(self, chip: int | str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None: ...
+    def channel(self, n: int, /) -> Channel:
+        """Takes channel n; the hold lasts until the chip is closed."""
+    def info(self, n: int, /) -> ChannelInfo:
+        """What channel n is doing, read without taking it."""
+    def close(self) -> None:
+        """Releases the chip and its channels; the outputs keep their waveform."""
+    def __enter__(self) -> Chip: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc: BaseException | None,
+        tb: TracebackType | None,
+        /,
+    ) -> Literal[False]: ...
+    @property
+    def number(self) -> int:
+        """N of pwmchipN."""
+    @property
+    def npwm(self) -> int:
+        """How many channels the chip has."""
+    @property
+    def device_name(self) -> str | None:
+        """The parent device's name, or None."""
+    @property
+    def driver_name(self) -> str | None:
+        """The parent device's driver's name, or None."""
+    @property
+    def device_node(self) -> bool:
+        """True where driven through /dev/pwmchipN, False through sysfs."""
+    @property
+    def closed(self) -> bool:
+        """True once the chip is closed."""
+
+@final
+class Channel:
+    """A channel held through its chip; times are nanoseconds in 0..2**64-1."""
+
+    def set_waveform(self, period: int, duty: int, offset: int = 0) -> None:
+        """Makes the channel emit the waveform (rounded down by the hardware)."""
+    def get_waveform(self) -> Waveform:
+        """The waveform the channel emits now."""
+    def round_waveform(self, period: int, duty: int, offset: int = 0) -> Waveform:
+        """What the channel would make of the waveform (device node only)."""
+    def info(self) -> ChannelInfo:
+        """What the channel is doing."""
+    @property
+    def number(self) -> int:
+        """The channel's number on its chip."""
+    @property
+    def chip(self) -> Chip:
+        """The chip the channel was taken through."""
+
+def chips() -> list[int]:
+    """The numbers of the PWM chips there are, lowest first."""
