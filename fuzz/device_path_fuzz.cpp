@@ -9,6 +9,7 @@
 // errno, and comes only where the waveform cannot be made; a duty-only step
 // costs one ioctl; pwm_get_waveform and pwm_round_waveform say what the
 // model runs and would run.
+#include "fuzz_input.h"
 #include "pwm_cdev_model.h"
 
 #include <quorvin.h>
@@ -35,70 +36,14 @@ bool is_model_chip(int fd)
 	return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 5);
 }
 
-struct input {
-	const uint8_t *data;
-	size_t size;
-	uint8_t byte()
-	{
-		if (size == 0)
-			return 0;
-		--size;
-		return *data++;
-	}
-	uint64_t u64()
-	{
-		uint64_t v = 0;
-		for (int i = 0; i < 8; ++i)
-			v = v << 8 | byte();
-		return v;
-	}
-	// Values around the edges, or any.
-	uint64_t value()
-	{
-		switch (byte() % 9) {
-		case 0:
-			return 0;
-		case 1:
-			return 1;
-		case 2:
-			return model.tick * (1 + byte());
-		case 3:
-			return 100000;
-		case 4:
-			return (1ULL << 63) - 1;
-		case 5:
-			return 1ULL << 63;
-		case 6:
-			return UINT64_MAX;
-		case 7:
-			return model.tick * model.min_ticks - 1;
-		default:
-			return u64();
-		}
-	}
-};
+pwm_waveform ours(const pwmchip_waveform &k)
+{
+	return { k.period_length_ns, k.duty_length_ns, k.duty_offset_ns };
+}
 
 bool same(const pwm_waveform &a, const pwmchip_waveform &b)
 {
-	return a.period_length_ns == b.period_length_ns && a.duty_length_ns == b.duty_length_ns &&
-		a.duty_offset_ns == b.duty_offset_ns;
-}
-
-bool valid(const pwm_waveform &wf)
-{
-	return wf.period_length_ns <= INT64_MAX && wf.duty_length_ns <= wf.period_length_ns &&
-		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
-}
-
-// The header's "nearest at or below": r is what the hardware would make of wf.
-bool at_or_below(const pwm_waveform &wf, const pwmchip_waveform &r)
-{
-	if (wf.period_length_ns == 0)
-		return r.duty_length_ns == 0;
-	const bool offset_shows = r.duty_length_ns != 0 && r.duty_length_ns < r.period_length_ns;
-	return r.period_length_ns <= wf.period_length_ns && r.duty_length_ns <= wf.duty_length_ns &&
-		r.duty_offset_ns <= wf.duty_offset_ns &&
-		!(wf.duty_offset_ns != 0 && r.duty_offset_ns == 0 && offset_shows);
+	return same_waveform(a, ours(b));
 }
 
 pwmchip_waveform kernel_form(const pwm_waveform &wf)
@@ -145,7 +90,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	input in{ data, size };
+	fuzz_input in{ data, size };
 	static const uint64_t ticks[] = { 1, 5, 38, 1000, 30517 };
 	model = {};
 	model.tick = ticks[in.byte() % 5];
@@ -165,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (ch == nullptr)
 		abort();
 
+	auto value = [&in] { return in.value(model.tick, model.tick * model.min_ticks); };
 	pwm_waveform last = {};
 	bool last_made = false;
 	// The last waveform made: what the library compares a step with.
@@ -181,17 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			model.sibling_period_after_round = model.tick * (model.min_ticks + in.byte());
 			continue;
 		}
-		pwm_waveform wf = { in.value(), in.value(), in.value() % 4 == 0 ? 0 : in.value() };
+		pwm_waveform wf = { value(), value(), value() % 4 == 0 ? 0 : value() };
 		if (kind == 1 && last_made)
-			wf = { last.period_length_ns, in.value(), last.duty_offset_ns };
+			wf = { last.period_length_ns, value(), last.duty_offset_ns };
 		if (kind == 5) {
 			// Asked with no sibling moving: the answer is the model's now.
 			model.sibling_period_after_round = 0;
 			pwm_waveform r = wf;
 			const pwmchip_waveform before = model.hw[1];
 			const int ret = pwm_round_waveform(ch, &r);
-			if (valid(wf) ? (ret != 0 || !same(r, model_round(kernel_form(wf))))
-				      : (ret == 0 || errno != EINVAL))
+			if (waveform_valid(wf) ? (ret != 0 || !same(r, model_round(kernel_form(wf))))
+					       : (ret == 0 || errno != EINVAL))
 				abort();
 			pwm_waveform got = {};
 			if (pwm_get_waveform(ch, &got) != 0 || !same(got, before) || !same(got, model.hw[1]))
@@ -223,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			const bool maybe_step = any_ok && wf.period_length_ns == last_ok.period_length_ns &&
 				wf.duty_offset_ns == 0 && last_ok.duty_offset_ns == 0;
 			const bool unseen = maybe_step && (model.sticky_polarity || model.polarity_stuck);
-			if (!valid(wf) || !at_or_below(wf, makes) ||
+			if (!waveform_valid(wf) || !at_or_below(wf, ours(makes)) ||
 			    (!off && !unseen &&
 			     (model.hw[1].period_length_ns != makes.period_length_ns ||
 			      model.hw[1].duty_length_ns != makes.duty_length_ns ||
@@ -241,10 +187,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 				abort();
 			if (err != EINVAL && err != EOPNOTSUPP && err != EIO && err != EAGAIN)
 				abort();
-			if (valid(wf) && at_or_below(wf, makes) && err != EAGAIN && !raced &&
+			if (waveform_valid(wf) && at_or_below(wf, ours(makes)) && err != EAGAIN && !raced &&
 			    !model.polarity_stuck)
 				abort(); // refused what the hardware makes
-			if (!valid(wf) && (err != EINVAL || model.ioctls != ioctls_before))
+			if (!waveform_valid(wf) && (err != EINVAL || model.ioctls != ioctls_before))
 				abort();
 		}
 		last = wf;

@@ -57,6 +57,10 @@ struct sysfs_channel {
 	// make without a word: such a waveform counts as made only where
 	// debugfs shows the offset.
 	bool waveform_chip;
+	// The state was read, not set by a checked call: at take, after a
+	// refusal, after a read-back. Nothing confirmed what it runs, so the
+	// next waveform is checked as if it started the output.
+	bool found;
 	unsigned int chip;
 	unsigned int channel;
 };
@@ -73,6 +77,7 @@ static int read_state(struct sysfs_channel *ch)
 	ch->st.enable = enable != 0 ? 1 : 0;
 	ch->st.inversed = strcmp(polarity, "inversed") == 0;
 	ch->known = true;
+	ch->found = true;
 	return 0;
 }
 
@@ -122,8 +127,10 @@ static int set_inversed(struct sysfs_channel *ch, bool inversed)
 // differs, in an order the kernel accepts.
 static int write_state(struct sysfs_channel *ch, const struct sysfs_state &want)
 {
-	// Many drivers refuse a polarity change on a running output.
-	if (ch->st.inversed != want.inversed && set_enabled(ch, false) < 0)
+	// Many drivers refuse a polarity change on a running output, and a
+	// state meant to be off goes in off: a disabled channel takes periods
+	// a driver refuses to run (and on 6.12 and later, any state).
+	if ((ch->st.inversed != want.inversed || want.enable == 0) && set_enabled(ch, false) < 0)
 		return -1;
 
 	// The kernel refuses any state with the duty above the period: when
@@ -141,12 +148,14 @@ static int write_state(struct sysfs_channel *ch, const struct sysfs_state &want)
 }
 
 // After a refusal: back to the state before the call, as far as the kernel
-// lets. The refusal's errno is the one the caller sees.
+// lets. The refusal's errno is the one the caller sees, and the next call
+// starts from what the files say then.
 static void restore_state(struct sysfs_channel *ch, const struct sysfs_state &before)
 {
 	const int saved = errno;
 	if (ch->known || read_state(ch) == 0)
 		(void)write_state(ch, before);
+	ch->known = false;
 	errno = saved;
 }
 
@@ -225,14 +234,15 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 		}
 	}
 
-	// An inversed waveform is checked where a driver may drop it: on a
-	// chip that describes waveforms every time (whether the offset is
-	// made can depend on the duty), elsewhere when the polarity turns. A
-	// legacy driver's rounding is checked where the period changes or the
-	// output starts; on the others the kernel refuses to round up itself.
-	const bool starts = want.enable != 0 && (ch->st.enable == 0 || want.period != ch->st.period);
+	// An inversed waveform is checked every time: whether a driver drops
+	// the offset can depend on the duty. A legacy driver's rounding is
+	// checked where the period changes or the output starts (after a
+	// polarity change too, and on a channel found running: nothing checked
+	// what it runs); on the others the kernel refuses to round up itself.
+	const bool starts = want.enable != 0 &&
+		(ch->st.enable == 0 || want.period != ch->st.period || want.inversed != ch->st.inversed || ch->found);
 	const struct made_checks checks = {
-		want.enable != 0 && want.inversed && (ch->waveform_chip || !ch->st.inversed),
+		want.enable != 0 && want.inversed,
 		starts && !ch->waveform_chip,
 		want.enable == 0,
 	};
@@ -244,8 +254,10 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 
 	const struct sysfs_state before = ch->st;
 	if (write_state(ch, want) == 0 &&
-	    (!(checks.offset || checks.period || checks.off) || check_made(ch, want, checks) == 0))
+	    (!(checks.offset || checks.period || checks.off) || check_made(ch, want, checks) == 0)) {
+		ch->found = false;
 		return 0;
+	}
 	restore_state(ch, before);
 	return -1;
 }
@@ -254,8 +266,8 @@ int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
 	// A sweep's step on a running output: the duty is all that changes.
 	const uint64_t period = wf->period_length_ns;
-	if (ch->known && ch->st.enable == 1 && !ch->st.inversed && period == ch->st.period && period != 0 &&
-	    wf->duty_offset_ns == 0)
+	if (ch->known && !ch->found && ch->st.enable == 1 && !ch->st.inversed && period == ch->st.period &&
+	    period != 0 && wf->duty_offset_ns == 0)
 		return set_duty(ch, wf->duty_length_ns);
 	return apply_state(ch, wf);
 }
@@ -275,9 +287,15 @@ static void state_to_waveform(const struct sysfs_state &st, struct pwm_waveform 
 
 int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf)
 {
-	// Read afresh: root may have written the attributes meanwhile.
+	// Read afresh: root may have written the attributes meanwhile. What
+	// this handle set and found unchanged stays confirmed.
+	const struct sysfs_state was = ch->st;
+	const bool confirmed = ch->known && !ch->found;
 	if (read_state(ch) < 0)
 		return -1;
+	if (confirmed && was.period == ch->st.period && was.duty == ch->st.duty && was.enable == ch->st.enable &&
+	    was.inversed == ch->st.inversed)
+		ch->found = false;
 	state_to_waveform(ch->st, wf);
 	return 0;
 }

@@ -1,0 +1,363 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+// The library's sysfs path against a model of the kernel's sysfs rules
+// (pwm_sysfs_model.cpp), linked in place of the attribute file layer and the
+// debugfs reader, on a kernel, driver and start state the input picks and
+// through a sequence of waveforms, duty-only steps, reads, roundings and
+// writes the driver refuses halfway. Held to the header's words: a success
+// means the model runs what was asked, in the driver's rounding, and no
+// write was refused on the way; a refusal leaves the channel as it was, with
+// a documented errno, and comes only where the waveform cannot be made or a
+// write was refused; a duty-only step costs one write and no read.
+#include "attr_io.h"
+#include "debugfs.h"
+#include "fuzz_input.h"
+#include "pwm_sysfs_model.h"
+
+#include <quorvin.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+const char *const attr_names[SYSFS_ATTRS] = { "period", "duty_cycle", "enable", "polarity" };
+
+// The channel's attribute files of both made-up chips, by inode.
+ino_t attr_inode[2][SYSFS_ATTRS];
+
+enum sysfs_attr model_attr(int fd)
+{
+	struct stat st;
+	if (fstat(fd, &st) < 0)
+		abort();
+	for (auto &chip : attr_inode) {
+		for (int a = 0; a < SYSFS_ATTRS; ++a) {
+			if (chip[a] == st.st_ino)
+				return static_cast<enum sysfs_attr>(a);
+		}
+	}
+	abort(); // the channel code reached a file it has no business with
+}
+
+bool same_attrs(const sysfs_attrs &a, const sysfs_attrs &b)
+{
+	return a.period == b.period && a.duty == b.duty && a.enabled == b.enabled && a.inversed == b.inversed;
+}
+
+// A broken promise: what and where, for the log beside the reproducer.
+sysfs_attrs attrs_before;
+pwm_waveform hw_before;
+
+unsigned long long ull(uint64_t v)
+{
+	return static_cast<unsigned long long>(v);
+}
+
+void print_channel(const char *label, const sysfs_attrs &a, const pwm_waveform &hw)
+{
+	fprintf(stderr, "  %s: attrs %llu %llu %d %s; hardware %llu/%llu/%llu\n", label, ull(a.period),
+		ull(a.duty), a.enabled ? 1 : 0, a.inversed ? "inversed" : "normal", ull(hw.period_length_ns),
+		ull(hw.duty_length_ns), ull(hw.duty_offset_ns));
+}
+
+void print_call(const pwm_waveform &wf, int ret, int err)
+{
+	fprintf(stderr, "  set %llu/%llu/%llu: %d (%s)\n", ull(wf.period_length_ns), ull(wf.duty_length_ns),
+		ull(wf.duty_offset_ns), ret, strerror(err));
+}
+
+// A broken promise: what and where, for the log beside the reproducer. With
+// SYSFS_FUZZ_TRACE set, each call of the input is shown before it.
+[[noreturn]] void broken(const char *why, const pwm_waveform &wf, int ret, int err)
+{
+	const sysfs_model &m = smodel;
+	fprintf(stderr, "sysfs path: %s\n  kernel %s, %s driver, tick %llu, periods %llu..%llu, debugfs %s\n",
+		why, m.lenient_while_disabled ? "6.12+" : "6.1", m.waveform_driver ? "waveform" : "legacy",
+		ull(m.tick), ull(m.min_period), ull(m.max_period),
+		m.debugfs_readable ? "readable" : "not readable");
+	print_channel("before", attrs_before, hw_before);
+	print_call(wf, ret, err);
+	print_channel("after", m.attrs, m.hw);
+	abort();
+}
+
+void make_chip(const std::string &sys, int number, bool with_dev)
+{
+	const std::string chip = sys + "/pwmchip" + std::to_string(number);
+	if (mkdir(chip.c_str(), 0755) < 0 || mkdir((chip + "/pwm1").c_str(), 0755) < 0)
+		abort();
+	std::string files[] = { chip + "/npwm", chip + "/export", chip + "/dev" };
+	for (size_t i = 0; i < (with_dev ? 3 : 2); ++i)
+		close(open(files[i].c_str(), O_CREAT | O_WRONLY, 0644));
+	for (int a = 0; a < SYSFS_ATTRS; ++a) {
+		const std::string path = chip + "/pwm1/" + attr_names[a];
+		const int fd = open(path.c_str(), O_CREAT | O_RDWR, 0644);
+		struct stat st;
+		if (fd < 0 || fstat(fd, &st) < 0)
+			abort();
+		attr_inode[number][a] = st.st_ino;
+		close(fd);
+	}
+}
+
+} // namespace
+
+// The attribute file layer, answered by the model.
+int attr_write_u64(int fd, uint64_t v)
+{
+	char text[24];
+	const int len = snprintf(text, sizeof(text), "%llu\n", static_cast<unsigned long long>(v));
+	return attr_write_text(fd, text, static_cast<size_t>(len));
+}
+
+int attr_write_text(int fd, const char *text, size_t len)
+{
+	const int err = sysfs_model_write(model_attr(fd), text, len);
+	errno = err;
+	return err == 0 ? 0 : -1;
+}
+
+int attr_read_line(int fd, char *buf, size_t size)
+{
+	char text[32];
+	sysfs_model_read(model_attr(fd), text, sizeof(text));
+	*strchr(text, '\n') = '\0';
+	if (strlen(text) >= size) {
+		errno = EOVERFLOW;
+		return -1;
+	}
+	strcpy(buf, text);
+	return 0;
+}
+
+int attr_read_u64(int fd, uint64_t *v)
+{
+	char text[32];
+	if (attr_read_line(fd, text, sizeof(text)) < 0)
+		return -1;
+	*v = strtoull(text, nullptr, 10);
+	return 0;
+}
+
+int attr_read_u64_at(int, const char *name, uint64_t *v)
+{
+	if (strcmp(name, "npwm") != 0)
+		abort();
+	*v = 2;
+	return 0;
+}
+
+// What the driver reads back from its hardware, where root may read it.
+int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual)
+{
+	++smodel.reads;
+	smodel.writes_at_check = smodel.writes;
+	if (!smodel.debugfs_readable) {
+		errno = EACCES;
+		return -1;
+	}
+	*actual = smodel.hw;
+	return 0;
+}
+
+int debugfs_read_channel(unsigned int, unsigned int, struct debugfs_channel *)
+{
+	abort(); // channel descriptions are not asked for here
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	char root[] = "/tmp/quorvin-fuzz-XXXXXX";
+	if (mkdtemp(root) == nullptr)
+		abort();
+	const std::string sys = std::string(root) + "/sys";
+	const std::string dev = std::string(root) + "/dev";
+	if (mkdir(sys.c_str(), 0755) < 0 || mkdir(dev.c_str(), 0755) < 0)
+		abort();
+	// pwmchip1 has a device node in sysfs's eyes, though none in the dev
+	// folder: its exported channel is driven through sysfs.
+	make_chip(sys, 0, false);
+	make_chip(sys, 1, true);
+	setenv("QUORVIN_SYSFS_DIR", sys.c_str(), 1);
+	setenv("QUORVIN_DEV_DIR", dev.c_str(), 1);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	fuzz_input in{ data, size };
+	static const uint64_t ticks[] = { 1, 5, 38, 1000, 30517 };
+	smodel = {};
+	const uint8_t kind = in.byte();
+	smodel.waveform_driver = (kind & 1) != 0;
+	// Drivers describe waveforms only from 6.13 on.
+	smodel.lenient_while_disabled = smodel.waveform_driver || (kind & 2) != 0;
+	smodel.debugfs_readable = (kind & 4) != 0;
+	smodel.tick = ticks[in.byte() % 5];
+	smodel.min_period = smodel.tick * (1 + in.byte() % 8);
+	const uint8_t longest = in.byte() % 3;
+	smodel.max_period = longest == 0 ? smodel.tick * 1000
+		: longest == 1           ? smodel.tick * UINT32_MAX
+					 : INT64_MAX / smodel.tick * smodel.tick;
+	const uint8_t quirks = in.byte();
+	smodel.long_period_clamped = (quirks & 1) != 0;
+	smodel.long_period_errno = (quirks & 2) != 0 ? ERANGE : EINVAL;
+	smodel.short_period_off = (quirks & 4) != 0;
+	smodel.polarity_busy = (quirks & 8) != 0;
+	smodel.offsets = (quirks & 16) != 0;
+	smodel.off_keeps_running = !smodel.waveform_driver && (quirks & 32) != 0;
+	smodel.inversed = static_cast<enum inversed_support>(in.byte() % 3);
+	auto value = [&in] { return in.value(smodel.tick, smodel.min_period); };
+
+	// Any state the kernel can hold; else a fresh export's.
+	const uint8_t start_flags = in.byte();
+	smodel.attrs = { value(), value(), (start_flags & 1) != 0, (start_flags & 2) != 0 };
+	if (sysfs_model_makes(smodel.attrs, &smodel.hw) != 0) {
+		smodel.attrs = {};
+		smodel.hw = {};
+	}
+
+	pwm_chip *chip = pwm_chip_open_by_number(smodel.waveform_driver ? 1 : 0);
+	pwm *ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
+	if (ch == nullptr)
+		abort();
+
+	pwm_waveform last = {};
+	bool last_made = false;
+	pwm_waveform last_made_wf = {};
+	bool any_made = false;
+	for (int op = 0; op < 16 && in.size > 0; ++op) {
+		const uint8_t what = in.byte() % 6;
+		if (what == 4) {
+			smodel.fail_write = 1 + in.byte() % 4;
+			continue;
+		}
+		pwm_waveform wf = { value(), value(), value() % 4 == 0 ? 0 : value() };
+		if (what == 1 && last_made)
+			wf = { last.period_length_ns, value(), last.duty_offset_ns };
+		if (what == 2 && wf.duty_length_ns <= wf.period_length_ns)
+			wf.duty_offset_ns = wf.period_length_ns - wf.duty_length_ns; // the one sysfs makes
+		if (what == 3) {
+			// Through sysfs the kernel cannot be asked.
+			const unsigned int ops = smodel.writes + smodel.reads;
+			pwm_waveform r = wf;
+			if (pwm_round_waveform(ch, &r) == 0 ||
+			    errno != (waveform_valid(wf) ? EOPNOTSUPP : EINVAL) ||
+			    smodel.writes + smodel.reads != ops)
+				abort();
+			continue;
+		}
+
+		// What wf asks of the channel, and what the driver would run.
+		const uint64_t p = wf.period_length_ns;
+		const bool inversed = wf.duty_offset_ns != 0;
+		sysfs_attrs want = smodel.attrs;
+		want.enabled = false;
+		if (p != 0)
+			want = { p, inversed ? wf.duty_offset_ns : wf.duty_length_ns, true, inversed };
+		// Off is always makeable: at worst, nothing needs writing.
+		pwm_waveform expect = {};
+		const bool makeable = waveform_valid(wf) &&
+			(p == 0 ||
+			 ((!inversed || wf.duty_offset_ns == p - wf.duty_length_ns) &&
+			  sysfs_model_makes(want, &expect) == 0));
+		// A driver of its own rounding keeps the period at or below, the
+		// offset, and an active output running; the core holds a
+		// waveform driver to all of the waveform.
+		const bool active = wf.duty_length_ns != 0;
+		const bool stops = !(smodel.off_keeps_running && smodel.hw.duty_length_ns != 0);
+		const bool honest = p == 0 ? stops
+			: smodel.waveform_driver
+			? at_or_below(wf, expect)
+			: expect.period_length_ns <= p && !(active && expect.period_length_ns == 0) &&
+				!(inversed && expect.duty_offset_ns == 0 && expect.duty_length_ns != 0 &&
+				  expect.duty_length_ns < expect.period_length_ns);
+		// Where debugfs cannot be read, a legacy driver is taken on its
+		// word, and an offset on a waveform chip cannot be confirmed.
+		const bool unseen = !smodel.debugfs_readable;
+		const bool unconfirmable = unseen && smodel.waveform_driver && inversed;
+
+		attrs_before = smodel.attrs;
+		hw_before = smodel.hw;
+		const unsigned int writes = smodel.writes, reads = smodel.reads, refused = smodel.refused;
+		const bool failing = smodel.fail_write > 0;
+		const bool duty_step = last_made && p == last.period_length_ns && p != 0 && !inversed &&
+			last.duty_offset_ns == 0;
+		pwm_waveform asked = wf;
+		errno = 0;
+		const int ret = pwm_set_waveform(ch, &asked);
+		const int err = errno;
+		const bool injected = failing && smodel.fail_write == 0;
+		smodel.fail_write = 0;
+		if (getenv("SYSFS_FUZZ_TRACE") != nullptr) {
+			print_call(wf, ret, err);
+			print_channel("after", smodel.attrs, smodel.hw);
+		}
+		if (!same_waveform(asked, wf))
+			broken("the caller's record changed", wf, ret, err);
+
+		if (ret == 0) {
+			if (smodel.refused != refused || !makeable || unconfirmable)
+				broken("a refused write, or a waveform not made, as a success", wf, ret, err);
+			// Switched off, the output has no active part, except where a
+			// driver keeps running and no one can see it.
+			const bool runs = p == 0 ? smodel.hw.duty_length_ns == 0 || (!stops && unseen)
+						 : same_waveform(smodel.hw, expect);
+			if (!same_attrs(smodel.attrs, want) || !runs)
+				broken("a success that runs something else", wf, ret, err);
+			// A duty-only step is not read back, as the header says: a
+			// step from the last waveform made, even after refusals.
+			const bool maybe_step = any_made && p == last_made_wf.period_length_ns && !inversed &&
+				last_made_wf.duty_offset_ns == 0;
+			if (!honest && !(unseen && !smodel.waveform_driver) && !maybe_step)
+				broken("a driver's lie taken where debugfs shows it", wf, ret, err);
+			if (duty_step &&
+			    (smodel.writes - writes != (wf.duty_length_ns != last.duty_length_ns ? 1U : 0U) ||
+			     smodel.reads != reads))
+				broken("a duty-only step that costs more than its write", wf, ret, err);
+			pwm_waveform got;
+			const pwm_waveform shown = p == 0 ? pwm_waveform{} : wf;
+			if (pwm_get_waveform(ch, &got) != 0 || !same_waveform(got, shown))
+				broken("read back as something else", wf, ret, err);
+		} else {
+			// A write refused while putting back (after a refusal or a
+			// read-back) leaves it halfway; 6.1 takes no period 0 back,
+			// as a fresh export may show; and a driver that keeps running
+			// cannot be stopped.
+			const bool halfway = injected &&
+				(smodel.failed_after.refused > refused ||
+				 smodel.failed_after.writes_at_check > writes);
+			const bool writable = smodel.lenient_while_disabled ||
+				(attrs_before.period != 0 && attrs_before.duty <= attrs_before.period);
+			const bool stoppable = !(smodel.off_keeps_running && !attrs_before.enabled);
+			if (!halfway &&
+			    ((writable && !same_attrs(smodel.attrs, attrs_before)) ||
+			     (stoppable && !same_waveform(smodel.hw, hw_before))))
+				broken("a refusal that did not put the channel back", wf, ret, err);
+			if (err != EINVAL && err != EOPNOTSUPP && err != EIO &&
+			    !(err == ERANGE && smodel.long_period_errno == ERANGE))
+				broken("an errno the header does not give", wf, ret, err);
+			if (!waveform_valid(wf) &&
+			    (err != EINVAL || smodel.writes != writes || smodel.reads != reads))
+				broken("an invalid waveform not refused up front", wf, ret, err);
+			if (makeable && honest && !injected && !unconfirmable)
+				broken("refused what the hardware makes", wf, ret, err);
+		}
+		last = wf;
+		last_made = ret == 0;
+		if (ret == 0) {
+			last_made_wf = wf;
+			any_made = true;
+		}
+	}
+	pwm_chip_close(chip);
+	return 0;
+}
