@@ -3,7 +3,8 @@
 // pwm-bench: times whole runs of pwm-sweep (A), of the bare pwrite loop (B)
 // and of the open/write/close-per-step sweep (C) on a made-up PWM tree in
 // tmpfs, interleaved, and prints per-waveform medians, ratios and A's peak
-// resident memory.
+// resident memory. Where the quorvin Python package was built, the first
+// row also times the same sweep written in Python (D, bench/sweep.py).
 //
 // Each run is a whole process, timed from fork to wait4, because a sweep's
 // cost includes starting the program. fork rather than posix_spawn: glibc's
@@ -41,13 +42,22 @@
 #ifndef PWM_BENCH_NAIVE
 #define PWM_BENCH_NAIVE ""
 #endif
+#ifndef PWM_BENCH_PYTHON
+#define PWM_BENCH_PYTHON ""
+#endif
+#ifndef PWM_BENCH_PYTHON_SCRIPT
+#define PWM_BENCH_PYTHON_SCRIPT ""
+#endif
+#ifndef PWM_BENCH_PYTHONPATH
+#define PWM_BENCH_PYTHONPATH ""
+#endif
 #ifndef PWM_BENCH_MAKE_TREE
 #define PWM_BENCH_MAKE_TREE ""
 #endif
 
 namespace {
 
-enum { prog_tool, prog_floor, prog_naive, prog_count };
+enum { prog_tool, prog_floor, prog_naive, prog_python, prog_count };
 
 struct sample {
 	double ns; // wall, fork to wait4
@@ -62,10 +72,13 @@ struct row {
 	uint64_t step;
 	bool with_naive;
 	std::vector<sample> samples[prog_count];
+	bool with_python = false;
 };
 
 struct options {
-	const char *paths[prog_count] = { PWM_BENCH_TOOL, PWM_BENCH_FLOOR, PWM_BENCH_NAIVE };
+	const char *paths[prog_count] = { PWM_BENCH_TOOL, PWM_BENCH_FLOOR, PWM_BENCH_NAIVE,
+					  PWM_BENCH_PYTHON };
+	const char *python_script = PWM_BENCH_PYTHON_SCRIPT;
 	const char *make_tree = PWM_BENCH_MAKE_TREE;
 	const char *dir = nullptr;
 	int runs = 15;
@@ -74,7 +87,7 @@ struct options {
 	bool verbose = false;
 };
 
-const char *const prog_names[prog_count] = { "A tool", "B floor", "C open/close" };
+const char *const prog_names[prog_count] = { "A tool", "B floor", "C open/close", "D python" };
 
 std::string tree_dir;
 volatile sig_atomic_t interrupted = 0;
@@ -170,11 +183,14 @@ void check_end_state(const char *what, const row &r)
 	}
 }
 
-sample run_once(const char *path, const row &r)
+// script: the Python program that the interpreter at path runs, or null.
+sample run_once(const char *path, const char *script, const row &r)
 {
 	std::vector<char *> argv;
-	argv.reserve(r.args.size() + 2);
+	argv.reserve(r.args.size() + 3);
 	argv.push_back(const_cast<char *>(path));
+	if (script != nullptr)
+		argv.push_back(const_cast<char *>(script));
 	for (const char *a : r.args)
 		argv.push_back(const_cast<char *>(a));
 	argv.push_back(nullptr);
@@ -262,16 +278,16 @@ template <typename T> double median_of(const std::vector<sample> &s, T sample::*
 // Runs of one round are seconds apart, so their ratio shares the machine's
 // slow and fast spells; the spread of these ratios shows how far one
 // median ratio can be trusted.
-void print_paired_ratio(const row &r)
+void print_paired_ratio(const row &r, int top, int bottom, const char *name)
 {
-	const std::vector<sample> &a = r.samples[prog_tool];
-	const std::vector<sample> &b = r.samples[prog_floor];
+	const std::vector<sample> &a = r.samples[top];
+	const std::vector<sample> &b = r.samples[bottom];
 	std::vector<double> v;
 	v.reserve(a.size());
 	for (size_t i = 0; i < a.size() && i < b.size(); ++i)
 		v.push_back(a[i].ns / b[i].ns);
 	std::sort(v.begin(), v.end());
-	printf("A/B run by run, %s: median %.3f, middle half %.3f to %.3f\n", r.label, quantile(v, 0.5),
+	printf("%s run by run, %s: median %.3f, middle half %.3f to %.3f\n", name, r.label, quantile(v, 0.5),
 	       quantile(v, 0.25), quantile(v, 0.75));
 }
 
@@ -297,12 +313,13 @@ void remove_tree()
 void usage(FILE *f)
 {
 	fprintf(f,
-		"usage: pwm-bench [--tool PATH] [--floor PATH] [--naive PATH]\n"
+		"usage: pwm-bench [--tool PATH] [--floor PATH] [--naive PATH] [--python PATH]\n"
 		"                 [--make-tree PATH] [--dir DIR] [--runs N] [--warmup N]\n"
 		"                 [--cpu N] [-v]\n"
 		"  --tool PATH       the pwm-sweep to time (A)\n"
 		"  --floor PATH      the bare pwrite loop (B)\n"
 		"  --naive PATH      the open/write/close sweep (C)\n"
+		"  --python PATH     the Python that runs bench/sweep.py (D; \"\" for none)\n"
 		"  --make-tree PATH  scripts/make-pwm-tree\n"
 		"  --dir DIR         lay the PWM tree in DIR (default: a new folder in /dev/shm)\n"
 		"  --runs N          counted runs of each program per sweep (default 15)\n"
@@ -329,6 +346,7 @@ options parse_options(int argc, char **argv)
 		{ "tool", required_argument, nullptr, 't' },
 		{ "floor", required_argument, nullptr, 'f' },
 		{ "naive", required_argument, nullptr, 'n' },
+		{ "python", required_argument, nullptr, 'p' },
 		{ "make-tree", required_argument, nullptr, 'm' },
 		{ "dir", required_argument, nullptr, 'd' },
 		{ "runs", required_argument, nullptr, 'r' },
@@ -350,6 +368,9 @@ options parse_options(int argc, char **argv)
 			break;
 		case 'n':
 			o.paths[prog_naive] = optarg;
+			break;
+		case 'p':
+			o.paths[prog_python] = optarg;
 			break;
 		case 'm':
 			o.make_tree = optarg;
@@ -381,8 +402,8 @@ options parse_options(int argc, char **argv)
 		usage(stderr);
 		exit(2);
 	}
-	static const char *const flags[prog_count] = { "--tool", "--floor", "--naive" };
-	for (int p = 0; p < prog_count; ++p)
+	static const char *const flags[prog_python] = { "--tool", "--floor", "--naive" };
+	for (int p = 0; p < prog_python; ++p)
 		if (!*o.paths[p])
 			die("no program for %s given", flags[p]);
 	if (!*o.make_tree)
@@ -467,6 +488,10 @@ int main(int argc, char **argv)
 	}
 	child_env.push_back(sysfs_var.data());
 	child_env.push_back(dev_var.data());
+	// The package as built beside the tool; nothing else reads this.
+	std::string pythonpath_var = std::string("PYTHONPATH=") + PWM_BENCH_PYTHONPATH;
+	if (*PWM_BENCH_PYTHONPATH)
+		child_env.push_back(pythonpath_var.data());
 	child_env.push_back(nullptr);
 
 	row rows[] = {
@@ -476,13 +501,17 @@ int main(int argc, char **argv)
 		{ "-P 1 -S 1", { "-P", "1", "-S", "1" }, 1, 1, false, {} },
 	};
 	constexpr int table_rows = 2;
+	rows[0].with_python = *o.paths[prog_python] != '\0';
 
 	for (row &r : rows) {
-		int progs = r.with_naive ? 3 : 2;
 		for (int i = 0; i < o.warmup + o.runs; ++i) {
-			for (int p = 0; p < progs; ++p) {
+			for (int p = 0; p < prog_count; ++p) {
+				if ((p == prog_naive && !r.with_naive) ||
+				    (p == prog_python && !r.with_python))
+					continue;
 				lay_tree(o.make_tree);
-				sample s = run_once(o.paths[p], r);
+				sample s = run_once(o.paths[p], p == prog_python ? o.python_script : nullptr,
+						    r);
 				check_end_state(o.paths[p], r);
 				bool counted = i >= o.warmup;
 				if (counted)
@@ -521,9 +550,22 @@ int main(int argc, char **argv)
 
 	printf("\n");
 	for (int i = 0; i < table_rows; ++i)
-		print_paired_ratio(rows[i]);
-
+		print_paired_ratio(rows[i], prog_tool, prog_floor, "A/B");
 	const row &big = rows[0];
+	double da = 0;
+	if (big.with_python) {
+		print_paired_ratio(big, prog_python, prog_tool, "D/A");
+		const double n = static_cast<double>(waveform_count(big));
+		const double d = median_of(big.samples[prog_python], &sample::ns);
+		da = d / median_of(big.samples[prog_tool], &sample::ns);
+		printf("\nPython, the same sweep in a loop of set_waveform (D: %s %s):\n"
+		       "%-16s %9.0f D %.1f ns/wf, D/A %.3f; by CPU time D %.1f ns/wf, D/A %.3f\n",
+		       o.paths[prog_python], o.python_script, big.label, n, d / n, da,
+		       median_of(big.samples[prog_python], &sample::cpu_ns) / n,
+		       median_of(big.samples[prog_python], &sample::cpu_ns) /
+			       median_of(big.samples[prog_tool], &sample::cpu_ns));
+	}
+
 	double ab = median_of(big.samples[prog_tool], &sample::ns) /
 		median_of(big.samples[prog_floor], &sample::ns);
 	double ca = median_of(big.samples[prog_naive], &sample::ns) /
@@ -538,6 +580,8 @@ int main(int argc, char **argv)
 	       "%.2f MiB %s\n",
 	       ab, ab <= 1.02 ? "met" : "MISSED", ca, ca >= 4 ? "met" : "MISSED",
 	       static_cast<double>(rss) / 1024, rss <= 4096 ? "met" : "MISSED");
+	if (big.with_python)
+		printf("target: D/A <= 1.2: %.3f %s\n", da, da <= 1.2 ? "met" : "MISSED");
 	if (!tmpfs) {
 		printf("warning: %s is not on tmpfs, so the figures include a disk "
 		       "filesystem's costs\n",
