@@ -47,7 +47,8 @@ int legacy_driver_makes(const struct sysfs_attrs &a, struct pwm_waveform *hw)
 			return smodel.long_period_errno;
 		p = smodel.max_period;
 	}
-	p = down(p);
+	p = smodel.rounds_up && down(p) != p && p <= UINT64_MAX - smodel.tick ? down(p) + smodel.tick
+									      : down(p);
 	const uint64_t d = down(a.duty) < p ? down(a.duty) : p;
 	if (!a.inversed || smodel.inversed == INVERSED_DROPPED)
 		*hw = { p, d, 0 };

@@ -38,6 +38,7 @@ struct sysfs_model {
 	bool long_period_clamped; // else refused with long_period_errno
 	int long_period_errno;
 	bool short_period_off; // runs a period below its shortest as off
+	bool rounds_up; // a legacy driver's period goes up to its next tick
 	bool polarity_busy; // refuses a polarity change while enabled
 	enum inversed_support inversed;
 	bool offsets; // a waveform driver makes offsets

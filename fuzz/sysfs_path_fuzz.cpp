@@ -214,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	smodel.polarity_busy = (quirks & 8) != 0;
 	smodel.offsets = (quirks & 16) != 0;
 	smodel.off_keeps_running = !smodel.waveform_driver && (quirks & 32) != 0;
+	smodel.rounds_up = (quirks & 64) != 0;
 	smodel.inversed = static_cast<enum inversed_support>(in.byte() % 3);
 	auto value = [&in] { return in.value(smodel.tick, smodel.min_period); };
 
