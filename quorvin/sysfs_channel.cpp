@@ -240,7 +240,8 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 	// polarity change too, and on a channel found running: nothing checked
 	// what it runs); on the others the kernel refuses to round up itself.
 	const bool starts = want.enable != 0 &&
-		(ch->st.enable == 0 || want.period != ch->st.period || want.inversed != ch->st.inversed || ch->found);
+		(ch->st.enable == 0 || want.period != ch->st.period || want.inversed != ch->st.inversed ||
+		 ch->found);
 	const struct made_checks checks = {
 		want.enable != 0 && want.inversed,
 		starts && !ch->waveform_chip,
@@ -293,8 +294,8 @@ int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf)
 	const bool confirmed = ch->known && !ch->found;
 	if (read_state(ch) < 0)
 		return -1;
-	if (confirmed && was.period == ch->st.period && was.duty == ch->st.duty && was.enable == ch->st.enable &&
-	    was.inversed == ch->st.inversed)
+	if (confirmed && was.period == ch->st.period && was.duty == ch->st.duty &&
+	    was.enable == ch->st.enable && was.inversed == ch->st.inversed)
 		ch->found = false;
 	state_to_waveform(ch->st, wf);
 	return 0;
