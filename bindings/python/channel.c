@@ -36,7 +36,7 @@ static PyObject *channel_set_waveform(quorvin_channel *self, PyObject *const *ar
 				      PyObject *kwnames)
 {
 	struct pwm_waveform wf;
-	struct pwm *pwm = open_pwm(self);
+	struct pwm *pwm = self->chip->chip != NULL ? self->pwm : open_pwm(self);
 	if (pwm == NULL || quorvin_waveform_args(args, nargs, kwnames, &wf) < 0)
 		return NULL;
 	if (pwm_set_waveform(pwm, &wf) < 0)

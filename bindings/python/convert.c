@@ -10,7 +10,7 @@ PyObject *quorvin_waveform_type;
 PyObject *quorvin_info_type;
 PyObject *quorvin_holder_type;
 
-int quorvin_u64_arg(PyObject *value, const char *what, uint64_t *out)
+int quorvin_u64_arg_any(PyObject *value, const char *what, uint64_t *out)
 {
 	unsigned long long n;
 	if (PyLong_CheckExact(value)) {
@@ -56,6 +56,15 @@ static const char *const waveform_arg_names[] = { "period", "duty", "offset" };
 
 int quorvin_waveform_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, struct pwm_waveform *wf)
 {
+	/* A sweep's call, by position: no names to match. */
+	if (kwnames == NULL && (nargs == 2 || nargs == 3)) {
+		wf->duty_offset_ns = 0;
+		return quorvin_u64_arg(args[0], "period", &wf->period_length_ns) < 0 ||
+				quorvin_u64_arg(args[1], "duty", &wf->duty_length_ns) < 0 ||
+				(nargs == 3 && quorvin_u64_arg(args[2], "offset", &wf->duty_offset_ns) < 0)
+			? -1
+			: 0;
+	}
 	PyObject *given[3] = { NULL, NULL, NULL };
 	const Py_ssize_t nkw = kwnames == NULL ? 0 : PyTuple_GET_SIZE(kwnames);
 	if (nargs > 3) {

@@ -22,7 +22,22 @@ extern PyObject *quorvin_holder_type;
 /* A nanosecond count: an int (or an object with __index__) in
  * 0..2**64-1. TypeError for bool, float and other types, OverflowError
  * outside the range. 0, or -1 with the exception set. */
-int quorvin_u64_arg(PyObject *value, const char *what, uint64_t *out);
+int quorvin_u64_arg_any(PyObject *value, const char *what, uint64_t *out);
+
+/* The same, with a plain int in range taken on the spot: every waveform of
+ * a sweep passes here. */
+static inline int quorvin_u64_arg(PyObject *value, const char *what, uint64_t *out)
+{
+	if (PyLong_CheckExact(value)) {
+		const unsigned long long n = PyLong_AsUnsignedLongLong(value);
+		if (n != (unsigned long long)-1 || !PyErr_Occurred()) {
+			*out = n;
+			return 0;
+		}
+		PyErr_Clear(); /* raised again, in this module's words */
+	}
+	return quorvin_u64_arg_any(value, what, out);
+}
 
 /* A chip or channel number: the same for 0..UINT_MAX. */
 int quorvin_uint_arg(PyObject *value, const char *what, unsigned int *out);
