@@ -5,7 +5,8 @@
 # (pwm-mediatek on arm64, an STM32 timer's pwm-stm32 on armhf), and
 # pwm-bcm2835, a legacy chip reached through sysfs only; leds-pwm holds
 # bcm2835 channel 1 and, on arm64, mediatek channel 3. Cases on one channel
-# run in order and each starts from the state the previous one left.
+# run in order and each starts from the state the previous one left. Where
+# the harness brought Python along, the quorvin package's rows run last.
 . /q/guest-lib.sh
 
 L=$(chip_of bcm2835-pwm)
@@ -14,7 +15,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	echo "PLAN 54"
+	PLAN=54
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -30,6 +31,8 @@ if [ -n "$(chip_of stm32-pwm)" ]; then
 	FRESH="0 0 0 normal"
 	# No LED on the timer: see pwm-chips-armhf.dtsi.
 	LEDS="legacy-ch1 "
+	# The channel an LED holds, and the label the kernel gives its holder.
+	LED_CHIP=$L LED_CH=1 LED_LABEL=led-1
 	DETECT="pwmchip0 [4ff00000.timer:pwm] (4 channels) stm32-pwm /dev/pwmchip0
 pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 	MDEV_NAME=4ff00000.timer:pwm
@@ -38,7 +41,7 @@ pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	echo "PLAN 48"
+	PLAN=48
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -51,12 +54,17 @@ else
 	# shortest period, enabled, duty 0.
 	FRESH="39 0 1 normal"
 	LEDS="legacy-ch1 waveform-ch3 "
+	LED_CHIP=$M LED_CH=3 LED_LABEL=led-2
 	DETECT="pwmchip0 [4ff00000.pwm] (4 channels) pwm-mediatek /dev/pwmchip0
 pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 	MDEV_NAME=4ff00000.pwm
 	FREE_CHANNELS=4
 	FREE_ON_M=3
 fi
+# The Python package's rows, where the harness brought Python along.
+PY_ROWS=0
+[ -x /q/bin/python3 ] && PY_ROWS=6
+echo "PLAN $((PLAN + PY_ROWS))"
 # shellcheck disable=SC2086 # split into its four fields
 FRESH_ENABLE=$(set -- $FRESH; echo "$3")
 # The first digit of an idle channel's period read back through the device.
@@ -436,6 +444,49 @@ if [ "$W" = mediatek ]; then
 figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop $M 0 200000 1|200000 200000 0|100000 50000 1
 figure-device-vs-sysfs|pwm-sweep -c $M -p 0 -P 200000 -S 1|pwm-sweep -c $M -p 1 -P 200000 -S 1|200000 200000 0|200000 200000 1
 EOF2
+fi
+
+# --- the Python package: Debian's python3 and the cross-built module ---------------
+# name | Python statements | what they print [| a check afterwards]
+# Each row's statements run after the prelude: c is the waveform chip opened
+# by its parent's name; refusal(call, args...) gives the OSError that the
+# call raises as its type and errno name.
+if [ "$PY_ROWS" != 0 ]; then
+	PY_PRELUDE="import errno, quorvin
+def refusal(call, *args):
+    try:
+        call(*args)
+    except OSError as e:
+        return type(e).__name__, errno.errorcode[e.errno]
+c = quorvin.Chip('$MDEV')"
+	while IFS='|' read -r cname code want after; do
+		begin "$cname"
+		run python3 -c "$PY_PRELUDE
+$code"
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "output" "$out" "$want"
+		[ -z "$after" ] || eval "$after"
+		finish
+	done <<EOF2
+py-open-by-name|print(c.number, c.npwm, c.device_name, c.driver_name, c.device_node)|$M 4 $MDEV $MDRV True
+py-set-get|ch = c.channel(0); ch.set_waveform(100000, 99099); print(*ch.get_waveform())|$ROUNDED|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
+py-round|ch = c.channel(0); print(*ch.round_waveform(100000, 50001), *ch.round_waveform($TOO_SHORT, 0))|100000 50000 0 $ROUND_UP 0 0|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
+py-refused-einval|print(*refusal(c.channel(0).set_waveform, $TOO_SHORT, 1))|OSError EINVAL|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
+py-led-holder|i = quorvin.Chip($LED_CHIP).info($LED_CH); print(repr(i.holder), i.label)|<Holder.KERNEL: 3> $LED_LABEL
+EOF2
+
+	# The README's example as written there (the harness copies it); the
+	# kernel labels a channel held through the device with the holder's pid.
+	begin py-readme-example
+	run python3 /q/readme-example.py
+	expect "exit status" "$rc" 0
+	expect "stderr" "$err" ""
+	expect "output" "$(echo "$out" | sed 's/(pid=[0-9]*)/(pid=N)/')" "Waveform(period=50000, duty=50000, offset=0)
+ChannelInfo(channel=0, holder=<Holder.DEVICE: 2>, label='pwm-cdev (pid=N)', waveform=Waveform(period=50000, duty=50000, offset=0))
+EINVAL [Errno 22] Invalid argument"
+	expect "GETWF" "$(getwf $M 0)" "50000 50000 0"
+	finish
 fi
 
 echo END

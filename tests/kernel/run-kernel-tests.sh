@@ -15,10 +15,11 @@
 #             (udev/): the tool run by users in and outside the rule's group
 #   arm64-udev  the arm64-7 guest with Debian 13's own systemd-udevd and the same rule
 #   arm64-7   Debian 13 backports' 7.x for arm64 on QEMU's virt board: pwm-mediatek (the
-#             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each
+#             character device), pwm-bcm2835 (sysfs only) and leds-pwm holding one channel of each;
+#             the quorvin Python package run by Debian 12's python3 for arm64
 #   armhf-7   Debian 13 backports' 7.x armmp kernel, 32-bit, on QEMU's virt board: an STM32 timer's
 #             pwm-stm32 (the character device; channels share one period), pwm-bcm2835, leds-pwm
-#             holding a bcm2835 channel
+#             holding a bcm2835 channel; the Python package as on arm64-7
 #   arm64-drivers  the arm64-7 kernel with six more legacy drivers (sysfs only): pwm-imx27,
 #             pwm-rockchip, pwm-sun4i, pwm-tiecap, pwm-mtk-disp, pwm-meson
 #   armhf-drivers  the armhf-7 kernel with eleven more legacy chips: pwm-tiecap, pwm-tiehrpwm,
@@ -84,6 +85,8 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # target_release: what resolves the kernel's meta package there.
 # kernel_key: the cache name of a kernel shared with another guest.
 # udev: whether the guest gets udev-payload.sh's udev, rule and users.
+# python: whether it gets python-payload.sh's interpreter and the Python
+# package (cross-built guests only).
 # chips: how many PWM chips the guest waits for before its suite starts.
 # dtsi: the fragments appended to QEMU's device tree (ARM guests);
 # qemu_extra: more QEMU options.
@@ -95,6 +98,7 @@ qemu_extra=()
 # where the resolved one does not download.
 kernel_older=
 udev=
+python=
 # Every module of the guests that share one kernel: a cache folder is filled
 # with all of them, so that those guests do not take turns filling it anew.
 arm64_drivers=(pwm-imx27 pwm-rockchip pwm-sun4i pwm-tiecap pwm-mtk-disp pwm-meson)
@@ -133,6 +137,7 @@ arm64-7 | arm64-udev | arm64-drivers)
 	suite="guest-tests-arm64.sh"
 	kernel_key=arm64-7
 	[ "$guest" = arm64-udev ] && suite="guest-tests-udev-arm64.sh" udev=1
+	[ "$guest" = arm64-7 ] && python=1
 	if [ "$guest" = arm64-drivers ]; then
 		# Load order is chip order (pwmchip0..5).
 		modules=("${arm64_drivers[@]}")
@@ -158,6 +163,7 @@ armhf-7 | armhf-drivers)
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-arm device-tree-compiler:dtc cpio:cpio
 		g++-arm-linux-gnueabihf:arm-linux-gnueabihf-g++)
+	[ "$guest" = armhf-7 ] && python=1
 	if [ "$guest" = armhf-drivers ]; then
 		# stm32-lptimer is pwm-stm32-lp's parent; the others need only
 		# what is built in.
@@ -413,6 +419,13 @@ if [ -n "$cross_build" ]; then
 	[ -f "$list" ] || die "the $arch build left no $list"
 	tool=$(sed -n 's/^tool //p' "$list")
 	mapfile -t progs < <(sed -n 's/^prog //p' "$list")
+	pymod=$(sed -n 's/^python //p' "$list")
+fi
+if [ -n "$python" ]; then
+	[ -n "${pymod:-}" ] || die "the $arch build has no Python module: it needs libpython3-dev:$arch (dpkg --add-architecture $arch)"
+	. "$here/python-payload.sh"
+	python_fetch
+	note "python$pyver from ${py_pkgs[*]}"
 fi
 
 # --- the board: ACPI table (x86) or device tree (arm64, armhf) ----------------------------
@@ -504,6 +517,7 @@ bring() {
 bring "$tool"
 for p in "${progs[@]}"; do bring "$p"; done
 [ -n "$loader" ] && cp -L "$loader" "$root/q/ld.so" || die "no dynamic loader found for the programs"
+[ -z "$python" ] || python_install "$root"
 
 (cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet | gzip -1) >"$work/initrd" ||
 	die "building the initramfs failed"
