@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 // shortest period of 1000 ns, and acts as timers whose channels share one
 // counter do: channel 3 runs at channel 2's period while channel 2 runs; an
 // offset is made only where the active part ends at the period's end (as an
-// inversed polarity), rounded up to a step; a channel switched off with an
+// inversed polarity), rounded up to a step; channel 3 makes no duty below
+// one step, and rounds a shorter one up to it; a channel switched off with an
 // offset keeps that polarity for the next waveform written (channel 1 for
 // good). Channels are held by an open file, or by sysfs (-2) for a channel
 // exported there.
@@ -88,7 +89,9 @@ pwmchip_waveform round_wf(const pwmchip_waveform &wf)
 	uint64_t period = std::max<uint64_t>(wf.period_length_ns / 1000 * 1000, 1000);
 	if (wf.hwpwm == 3 && chip_state.wf[2].period_length_ns != 0)
 		period = chip_state.wf[2].period_length_ns;
-	const uint64_t duty = std::min<uint64_t>(wf.duty_length_ns / 1000 * 1000, period);
+	uint64_t duty = std::min<uint64_t>(wf.duty_length_ns / 1000 * 1000, period);
+	if (wf.hwpwm == 3)
+		duty = std::max<uint64_t>(duty, 1000);
 	uint64_t offset = (wf.duty_offset_ns + 999) / 1000 * 1000;
 	if (offset + duty != period)
 		offset = 0;
@@ -277,6 +280,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		{ "channel 2 runs again", 2, { 40000, 0, 0 }, 0, 0, 4, { 2, 0, 40000, 0, 0 } },
 		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, 1, { 0, 0, 0, 0, 0 } },
 		{ "period held shorter by a sibling", 3, { 100000, 10000, 0 }, 0, 0, 4, { 3, 0, 40000, 10000, 0 } },
+		{ "duty below the shortest it makes", 3, { 40000, 500, 0 }, -1, EINVAL, 1, { 3, 0, 40000, 10000, 0 } },
 		{ "held longer, offset dropped too: the period is the reason", 3, { 20000, 10000, 5000 }, -1, EINVAL, 1,
 		  { 3, 0, 40000, 10000, 0 } },
 		{ "sibling moves longer between check and set", 3, { 200000, 10000, 0 }, -1, EINVAL, 4,
@@ -329,6 +333,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
 	chip_state.holder[3] = 99; // another open file
 	chip_state.wf[0] = { 0, 0, 30000, 10000, 0 };
+	std::ofstream(root_ + "/sys/pwmchip0/pwm1") << ""; // a file, not an exported channel
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
@@ -369,6 +374,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	};
 	const info_case infos[] = {
 		{ 0, PWM_HOLDER_NONE, true, 30000 },
+		{ 1, PWM_HOLDER_NONE, true, 0 }, // its pwm1 in sysfs is no folder
 		{ 2, PWM_HOLDER_DEVICE, true, 50000 },
 		{ 3, PWM_HOLDER_UNKNOWN, false, 0 }, // no debugfs to name the holder
 	};

@@ -458,6 +458,7 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 		bool exported_meanwhile; // someone else's export lays out the folder
 		int err; // 0: the channel is taken
 		std::chrono::milliseconds at_least, below;
+		bool file_in_the_way = false; // a plain file named as the channel's folder
 	};
 	using ms = std::chrono::milliseconds;
 	const export_case cases[] = {
@@ -465,6 +466,7 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 		{ "busy: a kernel driver holds the channel", EBUSY, false, EBUSY, ms(0), ms(200) },
 		{ "busy: exported by someone else meanwhile", EBUSY, true, 0, ms(0), ms(200) },
 		{ "refused otherwise", EACCES, false, EACCES, ms(0), ms(200) },
+		{ "a file in the folder's place: no export tried", EACCES, false, ENOTDIR, ms(0), ms(200), true },
 	};
 	struct stat st;
 	ASSERT_EQ(stat((chip_ + "/export").c_str(), &st), 0);
@@ -472,6 +474,8 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		fs::remove_all(channel_dir(2));
+		if (c.file_in_the_way)
+			write_file(channel_dir(2), "");
 		refusal = { st.st_ino, c.refused_with, nullptr };
 		if (c.exported_meanwhile)
 			refusal.meanwhile = [this] { lay_out_channel(2, { 1000, 0, 0, false }); };
