@@ -213,16 +213,15 @@ __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 		ch->applied = true;
 		return 0;
 	}
-	// A refusal before any write leaves the channel as it was.
+	// A refusal before any write leaves the channel as it was. Otherwise
+	// what ran is put back, unchecked: a driver may make something else
+	// of it, so the next waveform is checked in full, not taken as a step.
 	if (!rec.wrote)
 		return -1;
 	ch->applied = false;
 	if (rec.have_before) {
 		const int saved = errno;
-		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &rec.before) == 0) {
-			ch->last = rec.before;
-			ch->applied = true;
-		}
+		(void)ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &rec.before);
 		errno = saved;
 	}
 	return -1;
