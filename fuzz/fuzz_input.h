@@ -37,6 +37,15 @@ inline bool same_waveform(const struct pwm_waveform &a, const struct pwm_wavefor
 		a.duty_offset_ns == b.duty_offset_ns;
 }
 
+// Whether two waveforms are the same output: an offset shows only where
+// there is an active and an inactive part.
+inline bool same_output(const struct pwm_waveform &a, const struct pwm_waveform &b)
+{
+	const bool shows = a.duty_length_ns != 0 && a.duty_length_ns < a.period_length_ns;
+	return a.period_length_ns == b.period_length_ns && a.duty_length_ns == b.duty_length_ns &&
+		(!shows || a.duty_offset_ns == b.duty_offset_ns);
+}
+
 // The fuzz input, read front to back; zeros once it runs out.
 struct fuzz_input {
 	const uint8_t *data;

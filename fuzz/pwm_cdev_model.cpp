@@ -68,7 +68,14 @@ static int set(struct pwmchip_waveform *wf, bool exact)
 		hw = { r.hwpwm, 0, r.period_length_ns, r.period_length_ns - r.duty_length_ns, 0 };
 		stale = model.polarity_stuck;
 	} else {
+		bool &latched = model.latched[wf->hwpwm];
+		const bool offset_only = hw.period_length_ns == r.period_length_ns &&
+			hw.period_length_ns != 0 && hw.duty_offset_ns != r.duty_offset_ns;
+		const uint64_t kept = hw.duty_offset_ns;
 		hw = r;
+		if (model.offset_latched && offset_only && !latched)
+			hw.duty_offset_ns = kept;
+		latched = model.offset_latched && offset_only && !latched;
 		stale = false;
 	}
 	return 0;

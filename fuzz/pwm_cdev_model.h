@@ -26,10 +26,14 @@ struct cdev_model {
 	bool shared_period;
 	bool sticky_polarity;
 	bool polarity_stuck;
+	// A running output told only a new offset keeps the old one until the
+	// next write.
+	bool offset_latched;
 
 	int holder[npwm]; // the fd holding each channel, or -1
 	struct pwmchip_waveform hw[npwm]; // what each channel runs
 	bool stale_inversed[npwm];
+	bool latched[npwm];
 	int ioctls;
 	// Run once, right after the next ROUNDWF: a sibling moving meanwhile.
 	uint64_t sibling_period_after_round; // 0: nothing happens

@@ -36,11 +36,12 @@ constexpr int max_round_tries = 4;
 struct chardev_channel {
 	int fd;
 	unsigned int hwpwm;
-	// The waveform last applied through this handle, as asked: the frame a
-	// duty-only step is compared with, and what a failed call puts back.
+	// The waveform last applied through this handle, as asked (the frame
+	// a duty-only step is compared with) and as the kernel rounded it.
 	// Valid only while applied is set.
 	bool applied;
 	struct pwmchip_waveform last;
+	struct pwmchip_waveform made;
 };
 
 int chardev_open(unsigned int chip)
@@ -203,15 +204,22 @@ static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf
 __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 						   const struct pwmchip_waveform *wf)
 {
-	const bool new_frame = !ch->applied || wf->period_length_ns != ch->last.period_length_ns ||
-		wf->duty_offset_ns != ch->last.duty_offset_ns;
+	const bool same_asked = ch->applied && wf->period_length_ns == ch->last.period_length_ns &&
+		wf->duty_offset_ns == ch->last.duty_offset_ns;
 
 	struct call_record rec = {};
 	struct pwmchip_waveform made = {};
-	if (round_and_set(ch, wf, &made, &rec) == 0 && (!new_frame || hold_to(ch, wf, &made, &rec) == 0)) {
-		ch->last = *wf;
-		ch->applied = true;
-		return 0;
+	if (round_and_set(ch, wf, &made, &rec) == 0) {
+		// A new period or offset is read back, asked or made: whether an
+		// offset is made can depend on the duty.
+		const bool new_frame = !same_asked || made.period_length_ns != ch->made.period_length_ns ||
+			made.duty_offset_ns != ch->made.duty_offset_ns;
+		if (!new_frame || hold_to(ch, wf, &made, &rec) == 0) {
+			ch->last = *wf;
+			ch->made = made;
+			ch->applied = true;
+			return 0;
+		}
 	}
 	// A refusal before any write leaves the channel as it was. Otherwise
 	// what ran is put back, unchecked: a driver may make something else

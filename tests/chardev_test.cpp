@@ -294,6 +294,8 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		  { 1, 0, 100000, 20000, 80000 } },
 		{ "channel 1: off", 1, { 0, 0, 0 }, 0, 0, 3, { 1, 0, 0, 0, 0 } },
 		{ "channel 1 keeps its polarity for good: EIO, off again as before", 1, { 100000, 20000, 0 }, -1, EIO, 7, { 1, 0, 0, 0, 0 } },
+		{ "full duty: an offset that cannot show is dropped", 2, { 100000, 100000, 50000 }, 0, 0, 4, { 2, 0, 100000, 100000, 0 } },
+		{ "the same offset asked, now made: read back", 2, { 100000, 50000, 50000 }, 0, 0, 4, { 2, 0, 100000, 50000, 50000 } },
 	};
 	// clang-format on
 
