@@ -466,7 +466,8 @@ TEST_F(SysfsTest, ExportWithoutChannelFolder)
 		{ "busy: a kernel driver holds the channel", EBUSY, false, EBUSY, ms(0), ms(200) },
 		{ "busy: exported by someone else meanwhile", EBUSY, true, 0, ms(0), ms(200) },
 		{ "refused otherwise", EACCES, false, EACCES, ms(0), ms(200) },
-		{ "a file in the folder's place: no export tried", EACCES, false, ENOTDIR, ms(0), ms(200), true },
+		{ "a file in the folder's place: no export tried", EACCES, false, ENOTDIR, ms(0), ms(200),
+		  true },
 	};
 	struct stat st;
 	ASSERT_EQ(stat((chip_ + "/export").c_str(), &st), 0);
@@ -628,10 +629,16 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 		stage failed_at;
 		int err;
 		std::chrono::milliseconds at_least, below; // in pwm_chip_get_pwm
+		int group_spacing_ms = 0; // udev's pace between one attribute and the next
+		int attributes_late_ms = 0; // an exported folder is there this long without them
 	};
 	using ms = std::chrono::milliseconds;
 	// clang-format off
 	const permission_case cases[] = {
+		{ "own export, udev gives the attributes one by one, 700 ms apart: one deadline for all", false, true,
+		  700, 0755, GET_FAILED, EACCES, ms(1900), ms(2600), 700 },
+		{ "exported meanwhile, the folder there before its attributes", true, false, 0, 0755,
+		  TAKEN_AND_APPLIED, 0, ms(90), ms(900), 0, 100 },
 		{ "export the user may not write: EACCES at once", false, false, -1, 0755,
 		  GET_FAILED, EACCES, ms(0), ms(300) },
 		{ "own export, attributes stay root's: EACCES after the wait, not ETIMEDOUT", false, true, -1, 0755,
@@ -654,7 +661,9 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 			give_group(chip_ + "/export", 0620);
 		else
 			make_root_only(chip_ + "/export", 0400);
-		if (c.exported) {
+		if (c.exported && c.attributes_late_ms > 0) {
+			fs::create_directory(channel_dir(1));
+		} else if (c.exported) {
 			appear(1);
 			if (c.group_gets_attributes_ms == 0)
 				give_group_channel(1);
@@ -663,6 +672,12 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 
 		// The kernel's part and udev's, for the export the child makes.
 		const auto kernel_and_udev = [&] {
+			if (c.attributes_late_ms > 0) {
+				std::this_thread::sleep_for(ms(c.attributes_late_ms));
+				appear(1);
+				give_group_channel(1);
+				return;
+			}
 			if (c.exported || !c.export_writable || c.chip_mode != 0755)
 				return;
 			for (int i = 0; i < 1000 && read_file(chip_ + "/export").empty(); ++i)
@@ -671,7 +686,10 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 			if (c.group_gets_attributes_ms < 0)
 				return;
 			std::this_thread::sleep_for(ms(c.group_gets_attributes_ms));
-			give_group_channel(1);
+			for (const char *a : { "period", "duty_cycle", "enable", "polarity" }) {
+				give_group(channel_dir(1) + "/" + a);
+				std::this_thread::sleep_for(ms(c.group_spacing_ms));
+			}
 		};
 		const user_result r = run_as_user(1, kernel_and_udev);
 		chmod(chip_.c_str(), 0755);
