@@ -545,8 +545,8 @@ protected:
 	}
 
 	// The channel's folder as the kernel makes it: all of it at once, with
-	// the attributes root's.
-	void appear(unsigned int channel) const
+	// the attributes root's (or, with grouped, already given to the group).
+	void appear(unsigned int channel, bool grouped = false) const
 	{
 		const std::string tmp = chip_ + "/.appearing";
 		fs::create_directory(tmp);
@@ -558,7 +558,10 @@ protected:
 		};
 		for (const auto &[name, value] : fresh) {
 			write_file(tmp + "/" + name, value);
-			make_root_only(tmp + "/" + name);
+			if (grouped)
+				give_group(tmp + "/" + name);
+			else
+				make_root_only(tmp + "/" + name);
 		}
 		fs::rename(tmp, channel_dir(channel));
 	}
@@ -674,8 +677,7 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 		const auto kernel_and_udev = [&] {
 			if (c.attributes_late_ms > 0) {
 				std::this_thread::sleep_for(ms(c.attributes_late_ms));
-				appear(1);
-				give_group_channel(1);
+				appear(1, true);
 				return;
 			}
 			if (c.exported || !c.export_writable || c.chip_mode != 0755)
