@@ -29,14 +29,7 @@ python_fetch() {
 	pyver=$(basename "$pyso" | sed -n 's/^_quorvin\.cpython-\([0-9]\)\([0-9]*\)-.*/\1.\2/p')
 	[ -n "$pyver" ] || die "cannot tell the Python version of $pyso"
 	py_pkgs=("python$pyver-minimal:$arch" "libpython$pyver-minimal:$arch" "libexpat1:$arch" "zlib1g:$arch")
-	versions=$(apt_cmd host apt-cache policy "${py_pkgs[@]}" 2>/dev/null |
-		awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
-	if [ "$(wc -l <<<"$versions")" != "${#py_pkgs[@]}" ]; then
-		apt_refresh host
-		versions=$(apt_cmd host apt-cache policy "${py_pkgs[@]}" 2>/dev/null |
-			awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
-	fi
-	[ "$(wc -l <<<"$versions")" = "${#py_pkgs[@]}" ] ||
+	candidates host "${py_pkgs[@]}" ||
 		die "not every one of ${py_pkgs[*]} has a candidate (is $arch among dpkg's architectures?): $(tr '\n' ' ' <<<"$versions")"
 	ver=$(awk 'NR == 1 { print $2 }' <<<"$versions")
 	sum=$(printf 'layout 1\n%s\n' "$versions" | cksum | cut -d' ' -f1)

@@ -283,6 +283,21 @@ pick() { grep -m 1 -E "$1"; }
 candidate() {
 	apt_cmd "$1" apt-cache policy "$2" 2>/dev/null | awk '/Candidate:/ { print $2; exit }' | grep -v '^(none)$'
 }
+# candidates WHICH PKG...: sets versions (the caller's) to a "PKG VERSION"
+# line for each package's candidate, from one apt-cache call (each reads
+# the lists anew), renewing the lists once where a package has none. Fails
+# where one still has none.
+candidates() {
+	local which=$1 round
+	shift
+	for round in 1 2; do
+		versions=$(apt_cmd "$which" apt-cache policy "$@" 2>/dev/null |
+			awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
+		[ "$(wc -l <<<"$versions")" = "$#" ] && return 0
+		[ "$round" = 1 ] && apt_refresh "$which"
+	done
+	return 1
+}
 
 # Moves the folder filled in $tmp/out into the cache as DIR, and drops the
 # older folders of its kind (the same name up to "--"): once a package name

@@ -30,15 +30,7 @@ esac
 # versions, so that a library's update also fetches anew.
 udev_fetch() {
 	local versions ver sum
-	# One apt-cache call for all of them: each call reads the lists anew.
-	versions=$(apt_cmd "$udev_apt" apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
-		awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
-	if [ "$(wc -l <<<"$versions")" != "${#udev_pkgs[@]}" ]; then
-		apt_refresh "$udev_apt"
-		versions=$(apt_cmd "$udev_apt" apt-cache policy "${udev_pkgs[@]}" 2>/dev/null |
-			awk '/^[^ ]/ { p = $1 } /Candidate:/ && $2 != "(none)" { print p, $2 }')
-	fi
-	[ "$(wc -l <<<"$versions")" = "${#udev_pkgs[@]}" ] ||
+	candidates "$udev_apt" "${udev_pkgs[@]}" ||
 		die "not every one of ${udev_pkgs[*]} has a candidate: $(tr '\n' ' ' <<<"$versions")"
 	ver=$(awk 'NR == 1 { print $2 }' <<<"$versions")
 	# (The layout number changes when this script lays the folder out anew.)
