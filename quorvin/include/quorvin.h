@@ -74,17 +74,20 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  *   running it, and is refused where that cannot be read. On other chips it
  *   is refused where that listing shows it dropped, and taken on the
  *   driver's word where the listing is not there to read.
- * - Through the device, a new period or offset, or an output switched on, is
- *   read back from the hardware: a driver that does not run it after a
- *   second write gives EIO. A channel sharing the period that keeps changing
- *   it while the call checks gives EAGAIN.
+ * - Through the device, a new period or offset (asked, or made anew by the
+ *   kernel's rounding), or an output switched on, is read back from the
+ *   hardware: a driver that does not run it after a second write gives
+ *   EIO. A channel sharing the period that keeps changing it while the call
+ *   checks gives EAGAIN.
  * - The kernel's or the driver's errno for anything else it refuses (some
  *   older drivers refuse a period beyond their range with EINVAL or ERANGE
  *   rather than round it).
  * Through sysfs, rounding is the kernel's on chips with a device node and
  * the driver's own on older ones. There, where the debugfs listing shows
  * what the driver reads back from its hardware, a call that changes the
- * period, starts or stops the output is held to it too: a period read back
+ * period, starts or stops the output is held to it too (the first call on a
+ * channel just taken, or after a refusal, counts as starting it, and an
+ * inversed waveform is held to it on every call): a period read back
  * longer than asked, or an output read back stopped that should run, gives
  * EINVAL; a duty read back above the period, or an output read back running
  * that was switched off, EIO; each with the call put back.
