@@ -4,11 +4,13 @@
 # Installs a build into a staging folder (through DESTDIR, at a prefix of its
 # own) and uses the staged files as a user would: the tool with no
 # environment but the made-up tree's, and a small C program built once
-# through pkg-config and once through find_package(quorvin).
-#   check-install.sh BUILD_DIR SOURCE_DIR
+# through pkg-config and once through find_package(quorvin); with PYTHON, the
+# staged Python package imported by that interpreter.
+#   check-install.sh BUILD_DIR SOURCE_DIR [PYTHON]
 set -euo pipefail
 build=$1
 src=$2
+python=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -70,3 +72,21 @@ env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL cmake --build "$work/consumer-build" >/d
 got=$(duty_after env QUORVIN_SYSFS_DIR="$work/tree" "$work/consumer-build/consumer")
 [ "$got" = 250 ] || fail "find_package consumer left duty '$got', not 250"
 echo "find_package consumer: ok"
+
+[ -n "$python" ] || exit 0
+# The staged Python package, imported from its folder alone: it must load the
+# staged library, found from its own place as the tools find theirs.
+pkg=$(dirname "$(find "$stage" -path '*/quorvin/__init__.py' | head -n1)")
+[ "$pkg" != . ] || fail "the Python package is not installed"
+rp=$(objdump -p "$(echo "$pkg"/_quorvin.*.so)" | awk '$1 == "RUNPATH" { print $2 }')
+case ":$rp:" in
+*::*) fail "the Python module's RUNPATH '$rp' has an empty entry" ;;
+esac
+loaded=$(env -i PYTHONPATH="$(dirname "$pkg")" "$python" -c \
+	'import quorvin; print(next(l.split()[-1] for l in open("/proc/self/maps") if "libquorvin.so" in l))')
+[ "$(realpath "$loaded")" = "$(realpath "$libdir/libquorvin.so.0")" ] ||
+	fail "the staged Python package loads $loaded, not the staged $libdir/libquorvin.so.0"
+got=$(duty_after env -i PYTHONPATH="$(dirname "$pkg")" QUORVIN_SYSFS_DIR="$work/tree" "$python" -c \
+	"import quorvin; quorvin.Chip(0).channel(0).set_waveform(20, 14)")
+[ "$got" = 14 ] || fail "the staged Python package left duty '$got', not 14"
+echo "staged Python package: ok"
