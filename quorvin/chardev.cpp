@@ -279,22 +279,6 @@ int chardev_channel_round(struct chardev_channel *ch, struct pwm_waveform *wf)
 	return 0;
 }
 
-int chardev_peek(int fd, unsigned int channel, struct pwm_waveform *wf)
-{
-	if (ioctl(fd, PWM_IOCTL_REQUEST, static_cast<unsigned long>(channel)) < 0)
-		return -1;
-	struct pwmchip_waveform k = {};
-	k.hwpwm = channel;
-	const int ret = ioctl(fd, PWM_IOCTL_GETWF, &k);
-	const int saved = errno;
-	ioctl(fd, PWM_IOCTL_FREE, static_cast<unsigned long>(channel));
-	errno = saved;
-	if (ret < 0)
-		return -1;
-	from_kernel(k, wf);
-	return 0;
-}
-
 void chardev_channel_release(struct chardev_channel *ch)
 {
 	free_keep_errno(ch);

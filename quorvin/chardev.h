@@ -31,10 +31,6 @@ int chardev_channel_get(struct chardev_channel *ch, struct pwm_waveform *wf);
 // -1 with errno.
 int chardev_channel_round(struct chardev_channel *ch, struct pwm_waveform *wf);
 
-// What a channel that fd does not hold runs: requested for the moment of
-// reading it, then freed. -1 with EBUSY where someone else holds it.
-int chardev_peek(int fd, unsigned int channel, struct pwm_waveform *wf);
-
 // Frees the channel's record. The channel itself is released when the
 // device file is closed.
 void chardev_channel_release(struct chardev_channel *ch);

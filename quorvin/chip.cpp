@@ -20,6 +20,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Only the entry points leave the library.
@@ -72,7 +73,10 @@ static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
 	return dirfd;
 }
 
-QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
+// Opens chip through its device node, or through sysfs where the device
+// does not serve; with device_named, the caller named the node itself, and
+// only the device will do.
+static struct pwm_chip *open_chip(unsigned int chip, bool device_named)
 {
 	auto *handle = static_cast<struct pwm_chip *>(calloc(1, sizeof(struct pwm_chip)));
 	if (handle == nullptr)
@@ -81,6 +85,10 @@ QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 	handle->number = chip;
 	handle->sysfs_dirfd = -1;
 	handle->chardev_fd = chardev_open(chip);
+	if (handle->chardev_fd < 0 && device_named) {
+		free_keep_errno(handle);
+		return nullptr;
+	}
 	if (handle->chardev_fd < 0) {
 		// Whatever kept the device from serving, sysfs has the last
 		// word, and its errno is the one the caller sees.
@@ -94,6 +102,25 @@ QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
 	return handle;
 }
 
+QUORVIN_API struct pwm_chip *pwm_chip_open_by_number(unsigned int chip)
+{
+	return open_chip(chip, false);
+}
+
+// Whether name is chip number's device node, by its own path or a link.
+static bool names_device_node(const char *name, unsigned int number)
+{
+	char path[PATH_MAX];
+	struct stat named;
+	struct stat node;
+	const int saved = errno;
+	const bool same = chip_path(path, sizeof(path), quorvin_dev_dir(), number) == 0 &&
+			  stat(name, &named) == 0 && stat(path, &node) == 0 && named.st_dev == node.st_dev &&
+			  named.st_ino == node.st_ino;
+	errno = saved;
+	return same;
+}
+
 QUORVIN_API struct pwm_chip *pwm_chip_open_by_name(const char *name)
 {
 	if (name == nullptr || *name == '\0') {
@@ -103,7 +130,7 @@ QUORVIN_API struct pwm_chip *pwm_chip_open_by_name(const char *name)
 	unsigned int number = 0;
 	if (chip_number_by_name(name, &number) < 0)
 		return nullptr;
-	return pwm_chip_open_by_number(number);
+	return open_chip(number, names_device_node(name, number));
 }
 
 QUORVIN_API unsigned int pwm_chip_get_number(const struct pwm_chip *chip)
@@ -253,15 +280,26 @@ QUORVIN_API int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	return chardev_channel_apply(pwm->cdev, wf);
 }
 
+// An output with no active part is the same signal whatever its period, and
+// drivers report it each their own way (some at their shortest period, some
+// at the one last set, sysfs as switched off): it reads back as switched off.
+static void read_back_form(struct pwm_waveform *wf)
+{
+	if (wf->duty_length_ns == 0)
+		*wf = {};
+}
+
 QUORVIN_API int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
 	if (pwm == nullptr || wf == nullptr) {
 		errno = EINVAL;
 		return -1;
 	}
-	if (pwm->sysfs != nullptr)
-		return sysfs_channel_get(pwm->sysfs, wf);
-	return chardev_channel_get(pwm->cdev, wf);
+	const int ret = pwm->sysfs != nullptr ? sysfs_channel_get(pwm->sysfs, wf)
+					      : chardev_channel_get(pwm->cdev, wf);
+	if (ret == 0)
+		read_back_form(wf);
+	return ret;
 }
 
 QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
@@ -277,13 +315,28 @@ QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	return chardev_channel_round(pwm->cdev, wf);
 }
 
-// Who holds a channel that this handle does not, and what it runs, by
-// looking only: its sysfs folder, a request of a moment on the device, and
-// the kernel's debugfs listing where those cannot tell.
+// Whether the chip is still there: its sysfs folder goes with its parent
+// device (an unbound driver), while handles opened before stay open.
+static bool chip_gone(struct pwm_chip *chip)
+{
+	if (open_sysfs_lazily(chip) < 0)
+		return errno == ENOENT;
+	return faccessat(chip->sysfs_dirfd, "npwm", F_OK, 0) < 0 && errno == ENOENT;
+}
+
+// Who holds a channel, and what it runs, by looking only: this handle's own
+// channels, the channel's sysfs folder where it is exported, and the
+// kernel's debugfs listing for the rest. Nothing is requested or exported on
+// the way, not even for a moment: a kernel driver binding at that moment
+// would find its channel busy.
 QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel)
 {
 	if (chip == nullptr || channel >= pwm_chip_get_npwm(chip)) {
 		errno = EINVAL;
+		return nullptr;
+	}
+	if (chip_gone(chip)) {
+		errno = ENODEV;
 		return nullptr;
 	}
 	struct debugfs_channel listed;
@@ -297,28 +350,23 @@ QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsign
 	if (struct pwm *own = held_here(chip, channel); own != nullptr) {
 		holder = own->sysfs != nullptr ? PWM_HOLDER_SYSFS : PWM_HOLDER_DEVICE;
 		has_wf = pwm_get_waveform(own, &wf) == 0;
-	} else if (open_sysfs_lazily(chip) == 0 &&
-		   sysfs_channel_dir(chip->sysfs_dirfd, chip->number, channel, dir, sizeof(dir)) == 0) {
+	} else if (sysfs_channel_dir(chip->sysfs_dirfd, chip->number, channel, dir, sizeof(dir)) == 0) {
 		holder = PWM_HOLDER_SYSFS;
 		has_wf = sysfs_channel_peek(chip->sysfs_dirfd, dir, &wf) == 0;
-	} else if (chip->chardev_fd >= 0) {
-		if (chardev_peek(chip->chardev_fd, channel, &wf) == 0) {
-			holder = PWM_HOLDER_NONE;
-			has_wf = true;
-		} else if (errno != EBUSY) {
-			return nullptr;
-		} else if (in_listing) {
-			// The device's own holders are labelled "pwm-cdev (pid=N)".
-			holder = label != nullptr && strncmp(label, "pwm-cdev", 8) == 0 ? PWM_HOLDER_DEVICE
-											: PWM_HOLDER_KERNEL;
-		}
+	} else if (in_listing && !listed.requested) {
+		holder = PWM_HOLDER_NONE;
 	} else if (in_listing) {
-		holder = listed.requested ? PWM_HOLDER_KERNEL : PWM_HOLDER_NONE;
+		// The device's own holders are labelled "pwm-cdev (pid=N)".
+		holder = chip->chardev_fd >= 0 && label != nullptr && strncmp(label, "pwm-cdev", 8) == 0
+			? PWM_HOLDER_DEVICE
+			: PWM_HOLDER_KERNEL;
 	}
 	if (!has_wf && in_listing && listed.has_actual) {
 		wf = listed.actual;
 		has_wf = true;
 	}
+	if (has_wf)
+		read_back_form(&wf);
 	return pwm_info_new(channel, holder, label, has_wf ? &wf : nullptr);
 }
 

@@ -20,6 +20,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -368,26 +369,54 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	}
 	EXPECT_EQ(chip_state.wf[2].duty_length_ns, 21000U) << "rounding changes no output";
 
+	// Looking asks the device nothing: the rest comes from debugfs.
 	struct info_case {
+		bool listing;
 		unsigned int channel;
 		int holder;
+		const char *label;
 		bool has_waveform;
-		uint64_t period;
+		pwm_waveform wf;
 	};
+	// clang-format off
 	const info_case infos[] = {
-		{ 0, PWM_HOLDER_NONE, true, 30000 },
-		{ 1, PWM_HOLDER_NONE, true, 0 }, // its pwm1 in sysfs is no folder
-		{ 2, PWM_HOLDER_DEVICE, true, 50000 },
-		{ 3, PWM_HOLDER_UNKNOWN, false, 0 }, // no debugfs to name the holder
+		{ false, 0, PWM_HOLDER_UNKNOWN, nullptr, false, {} }, // no debugfs to tell free from held
+		{ false, 1, PWM_HOLDER_UNKNOWN, nullptr, false, {} }, // its pwm1 in sysfs is no folder
+		{ false, 2, PWM_HOLDER_DEVICE, nullptr, true, { 50000, 21000, 0 } }, // this handle's own
+		{ false, 3, PWM_HOLDER_UNKNOWN, nullptr, false, {} },
+		{ true, 0, PWM_HOLDER_NONE, nullptr, true, { 30000, 10000, 0 } },
+		{ true, 1, PWM_HOLDER_NONE, nullptr, true, {} }, // no active part: read back as off
+		{ true, 3, PWM_HOLDER_DEVICE, "pwm-cdev (pid=99)", true, { 40000, 40000, 0 } },
+		{ true, 2, PWM_HOLDER_DEVICE, "pwm-cdev (pid=1)", true, { 50000, 21000, 0 } },
 	};
+	// clang-format on
 	for (const auto &c : infos) {
-		SCOPED_TRACE(c.channel);
+		SCOPED_TRACE(std::to_string(c.channel) + (c.listing ? " listed" : ""));
+		fs::remove(root_ + "/debugfs-pwm");
+		if (c.listing) {
+			std::ofstream(root_ + "/debugfs-pwm")
+				<< "0: platform/4ff00000.pwm, npwm: 4\n"
+				   " pwm-0   ((null)              ):\n"
+				   "  actual configuration:     enabled, 10000/30000 ns, normal polarity\n"
+				   " pwm-1   ((null)              ):\n"
+				   "  actual configuration:     enabled, 0/39 ns, normal polarity\n"
+				   " pwm-2   (pwm-cdev (pid=1)    ): requested enabled\n"
+				   " pwm-3   (pwm-cdev (pid=99)   ): requested enabled\n"
+				   "  actual configuration:     enabled, 40000/40000 ns, normal polarity\n";
+		}
+		const int ioctls_before = chip_state.ioctls;
 		pwm_info *info = pwm_chip_get_pwm_info(chip, c.channel);
 		ASSERT_NE(info, nullptr) << strerror(errno);
+		EXPECT_EQ(chip_state.ioctls - ioctls_before, c.channel == 2 ? 1 : 0) << "only its own is read back";
 		EXPECT_EQ(pwm_info_get_holder(info), c.holder);
-		pwm_waveform seen{};
+		EXPECT_STREQ(pwm_info_get_label(info), c.label);
+		pwm_waveform seen{ 1, 1, 1 };
 		EXPECT_EQ(pwm_info_get_waveform(info, &seen) == 0, c.has_waveform);
-		EXPECT_EQ(seen.period_length_ns, c.period);
+		if (c.has_waveform) {
+			EXPECT_EQ(seen.period_length_ns, c.wf.period_length_ns);
+			EXPECT_EQ(seen.duty_length_ns, c.wf.duty_length_ns);
+			EXPECT_EQ(seen.duty_offset_ns, c.wf.duty_offset_ns);
+		}
 		pwm_info_free(info);
 	}
 	EXPECT_EQ(chip_state.holder[0], -1) << "looking leaves a free channel free";
@@ -494,3 +523,64 @@ TEST_F(ChardevTest, ToolSweepsThroughSysfsBesideAPlainDeviceFile)
 }
 
 } // namespace
+
+// A device node named by its path is what the caller asked for: where this
+// user may not open it, that is the answer, not a quiet fall back to sysfs.
+// Opened by number, the chip is still driven through sysfs.
+TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to make a device node another user may not open";
+	fs::create_directories(root_ + "/sys/pwmchip0");
+	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
+	fs::remove(root_ + "/dev/pwmchip0");
+	ASSERT_EQ(mknod((root_ + "/dev/pwmchip0").c_str(), S_IFCHR | 0600, makedev(1, 5)), 0) << strerror(errno);
+	chmod(root_.c_str(), 0755);
+	const std::string node = root_ + "/dev/pwmchip0";
+
+	int fds[2];
+	ASSERT_EQ(pipe(fds), 0);
+	const pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		const uid_t nobody = 65534;
+		int got[3] = { -1, -1, -1 }; // errno by name, by "pwmchip0", has_device_node by number
+		if (setgid(nobody) == 0 && setuid(nobody) == 0) {
+			errno = 0;
+			pwm_chip *named = pwm_chip_open_by_name(node.c_str());
+			got[0] = named == nullptr ? errno : 0;
+			pwm_chip_close(named);
+			pwm_chip *by_name = pwm_chip_open_by_name("pwmchip0");
+			got[1] = by_name == nullptr ? errno : pwm_chip_has_device_node(by_name);
+			pwm_chip_close(by_name);
+			pwm_chip *by_number = pwm_chip_open_by_number(0);
+			got[2] = by_number == nullptr ? -errno : pwm_chip_has_device_node(by_number);
+			pwm_chip_close(by_number);
+		}
+		(void)!write(fds[1], got, sizeof(got));
+		_exit(0);
+	}
+	close(fds[1]);
+	int got[3] = { -2, -2, -2 };
+	EXPECT_EQ(read(fds[0], got, sizeof(got)), static_cast<ssize_t>(sizeof(got)));
+	close(fds[0]);
+	int status = 0;
+	waitpid(pid, &status, 0);
+	EXPECT_EQ(got[0], EACCES) << "the device node named";
+	EXPECT_EQ(got[1], 0) << "pwmchip0: through sysfs";
+	EXPECT_EQ(got[2], 0) << "by number: through sysfs";
+}
+
+TEST_F(ChardevTest, ChannelOfAChipWhoseParentWentAwayIsNoDevice)
+{
+	fs::create_directories(root_ + "/sys/pwmchip0");
+	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	ASSERT_EQ(pwm_chip_get_npwm(chip), 4U);
+	fs::remove_all(root_ + "/sys/pwmchip0");
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm_info(chip, 1), nullptr);
+	EXPECT_EQ(errno, ENODEV);
+	pwm_chip_close(chip);
+}

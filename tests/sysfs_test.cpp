@@ -389,9 +389,12 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		{ "free", false, " pwm-1   ((null)              ):\n  actual configuration: read out error: -EOPNOTSUPP\n",
 		  PWM_HOLDER_NONE, nullptr, false, {} },
 		{ "an LED", false, " pwm-1   (led-1               ): requested\n"
-		  "  requested configuration:  enabled, 0/200000 ns, normal polarity\n"
+		  "  requested configuration:  enabled, 50000/200000 ns, normal polarity\n"
+		  "  actual configuration:     enabled, 50000/200000 ns, normal polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", true, { 200000, 50000, 0 } },
+		{ "a dark LED: no active part reads back as off", false, " pwm-1   (led-1               ): requested\n"
 		  "  actual configuration:     enabled, 0/200000 ns, normal polarity\n",
-		  PWM_HOLDER_KERNEL, "led-1", true, { 200000, 0, 0 } },
+		  PWM_HOLDER_KERNEL, "led-1", true, {} },
 	};
 	// clang-format on
 	for (const auto &c : cases) {
@@ -962,3 +965,16 @@ TEST_F(SysfsTest, ToolSweepsMadeUpChip)
 }
 
 } // namespace
+
+// A chip whose parent device went away (its driver unbound) while a handle
+// was open: its channels are no more, on either path.
+TEST_F(SysfsTest, ChannelOfAChipWhoseParentWentAwayIsNoDevice)
+{
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	fs::remove_all(chip_);
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm_info(chip, 0), nullptr);
+	EXPECT_EQ(errno, ENODEV);
+	pwm_chip_close(chip);
+}
