@@ -25,17 +25,29 @@ void report_channel(const struct pwm_chip *chip, unsigned int channel)
 	report_errno(tool, what.c_str());
 }
 
-// The channel is requested through the device node only while the chip is
-// open: closing it lets go again.
-bool print_rounding(struct pwm_chip *chip, unsigned int channel, uint64_t period)
+// Asking the hardware how it would round takes the channel through the
+// device node for as long as the asking lasts, on a handle of its own that
+// lets go of it at once. A channel whose holder could not be told (no
+// debugfs) is asked too: one that turns out held is left to its holder.
+bool print_rounding(unsigned int number, unsigned int channel, uint64_t period, bool known_free)
 {
-	struct pwm *pwm = pwm_chip_get_pwm(chip, channel);
+	struct pwm_chip *own = pwm_chip_open_by_number(number);
+	struct pwm *pwm = own != nullptr ? pwm_chip_get_pwm(own, channel) : nullptr;
+	if (pwm == nullptr && errno == EBUSY && !known_free) {
+		pwm_chip_close(own);
+		printf("\n");
+		return true;
+	}
 	struct period_rounding r = {};
 	if (pwm == nullptr || !round_period(pwm, period, &r)) {
 		printf("\n");
-		report_channel(chip, channel);
+		const std::string what = "pwmchip" + std::to_string(number) + ": channel " +
+			std::to_string(channel);
+		report_errno(tool, what.c_str());
+		pwm_chip_close(own);
 		return false;
 	}
+	pwm_chip_close(own);
 	if (r.duty_step == 0)
 		printf("\trounded period=%llu duty-step=none\n", static_cast<unsigned long long>(r.period));
 	else
@@ -70,10 +82,13 @@ bool print_chip(struct pwm_chip *chip, void *ctx)
 		}
 		printf("\tchannel %u:\t%s\t%s", channel, holder_text(info).c_str(),
 		       waveform_text(info).c_str());
-		const bool free = pwm_info_get_holder(info) == PWM_HOLDER_NONE;
+		const int holder = pwm_info_get_holder(info);
 		pwm_info_free(info);
-		if (options->period != 0 && device_node && free)
-			ok = print_rounding(chip, channel, options->period) && ok;
+		if (options->period != 0 && device_node &&
+		    (holder == PWM_HOLDER_NONE || holder == PWM_HOLDER_UNKNOWN))
+			ok = print_rounding(pwm_chip_get_number(chip), channel, options->period,
+					    holder == PWM_HOLDER_NONE) &&
+				ok;
 		else
 			printf("\n");
 	}

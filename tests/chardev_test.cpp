@@ -349,6 +349,12 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	pwm_waveform got{};
 	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
 	EXPECT_EQ(got.duty_length_ns, 21000U) << "what the hardware runs";
+	pwm_waveform dark{ 50000, 0, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &dark), 0);
+	got = { 1, 1, 1 };
+	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
+	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U) << "no active part: off";
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
 
 	struct round_case {
 		pwm_waveform asked, answer;

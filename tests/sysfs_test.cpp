@@ -439,6 +439,11 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
 	EXPECT_EQ(got.duty_length_ns, 50U);
 	EXPECT_EQ(got.duty_offset_ns, 150U);
+	pwm_waveform dark{ 200, 0, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &dark), 0);
+	got = { 1, 1, 1 };
+	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
+	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U) << "no active part: off";
 	errno = 0;
 	EXPECT_EQ(pwm_round_waveform(pwm, &wf), -1);
 	EXPECT_EQ(errno, EOPNOTSUPP);

@@ -118,9 +118,11 @@ void pwm_chip_close(struct pwm_chip *chip);
  * - a device-tree alias of the parent (OF_ALIAS_n, such as "pwm0").
  * Where one parent has several chips, its names give the lowest-numbered
  * one; where a name is a parent's name of one chip and the node path or
- * alias of another, the order above decides. NULL with errno: ENOENT where
- * nothing matches, EINVAL for NULL or an empty name, otherwise as
- * pwm_chip_open_by_number. */
+ * alias of another, the order above decides. A device node named by its
+ * path (or a link to it) must serve: where this user may not open it, or it
+ * is not a PWM device, that is the answer (EACCES, ENOTTY), not sysfs.
+ * NULL with errno: ENOENT where nothing matches, EINVAL for NULL or an empty
+ * name, otherwise as pwm_chip_open_by_number. */
 struct pwm_chip *pwm_chip_open_by_name(const char *name);
 
 /* The lowest number of a chip above after (-1 for the lowest of all), so
@@ -141,12 +143,16 @@ const char *pwm_chip_get_device_name(const struct pwm_chip *chip);
 const char *pwm_chip_get_driver_name(const struct pwm_chip *chip);
 
 /* Whether the library drives the chip through its device node (1) or
- * through sysfs (0). */
+ * through sysfs (0). Opened by number or by any name but the node's own
+ * path, a chip whose device node this user may not open (mode 0600 without
+ * the project's udev rule) is driven through sysfs, and this says 0. */
 int pwm_chip_has_device_node(const struct pwm_chip *chip);
 
 /* The waveform the channel emits now, in the form pwm_set_waveform takes:
- * an output switched off is period 0, and an inversed polarity comes back as
- * the offset that pwm_set_waveform turns into it. Through the device node
+ * an output switched off is period 0, and so is any output without an
+ * active part (duty 0, whatever the period: the same signal, which drivers
+ * report each their own way, some at their shortest period); an inversed
+ * polarity comes back as the offset that pwm_set_waveform turns into it. Through the device node
  * it is what the hardware runs (PWM_IOCTL_GETWF, in the kernel's rounding);
  * through sysfs it is what the kernel last accepted, read from the channel's
  * attributes, which is what was asked and not necessarily what the hardware
@@ -171,14 +177,16 @@ enum pwm_holder {
 };
 
 /* What one channel of an open chip is doing, read without taking it: a
- * snapshot, freed with pwm_info_free. Nothing changes on the way: no output,
- * and no channel is left exported or requested that was not before (a free
- * channel of a device-node chip is requested for a moment to read it). Who
- * holds a channel that is neither exported nor free, and the label of a
- * kernel driver, come from the kernel's debugfs listing
- * (/sys/kernel/debug/pwm, readable by root); without it such a channel is
- * PWM_HOLDER_UNKNOWN. NULL with errno (EINVAL for a channel beyond the
- * chip's count). */
+ * snapshot, freed with pwm_info_free. Nothing is written, exported or
+ * requested on the way, not even for a moment, so a kernel driver that binds
+ * meanwhile never finds its channel busy. A channel this handle holds is
+ * described from its handle, one exported through sysfs from its
+ * attributes; whether any other is free or held, by whom, and what it runs
+ * come from the kernel's debugfs listing (/sys/kernel/debug/pwm, readable by
+ * root): without it such a channel is PWM_HOLDER_UNKNOWN, with no waveform.
+ * NULL with errno: EINVAL for a channel beyond the chip's count, ENODEV
+ * where the chip went away (its parent device unbound) since it was
+ * opened. */
 struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel);
 
 /* Frees a snapshot; NULL is ignored. */
@@ -195,11 +203,12 @@ int pwm_info_get_holder(const struct pwm_info *info);
  * shown. Owned by the snapshot. */
 const char *pwm_info_get_label(const struct pwm_info *info);
 
-/* The channel's waveform, in pwm_get_waveform's form, where it can be read
- * without changing anything: from its sysfs attributes where it is
- * exported, from the hardware where the device node can be asked, else from
- * debugfs's "actual configuration". 0, or -1 with ENODATA where it could not
- * be read. */
+/* The channel's waveform, in pwm_get_waveform's form (an output without an
+ * active part is period 0), where it can be read without taking anything:
+ * from the handle that holds it here, from its sysfs attributes where it is
+ * exported, else from debugfs's "actual configuration" (what the driver reads
+ * back from its hardware). 0, or -1 with ENODATA where it could not be
+ * read. */
 int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
 
 #ifdef __cplusplus
