@@ -13,13 +13,15 @@ struct pwm_chip *quorvin_open_chip(quorvin_chip *self)
 	return self->chip;
 }
 
-/* By number, or by any name the library takes: str, bytes or a path. The
- * error names what was asked for, as a file's would. */
+/* By number (an int or an object with __index__, as a channel's), or by any
+ * name the library takes: str, bytes or a path. The error names what was
+ * asked for, as a file's would. */
 static struct pwm_chip *open_chip(PyObject *which)
 {
 	struct pwm_chip *chip;
 	PyObject *asked;
-	if (PyLong_Check(which) && !PyBool_Check(which)) {
+	if (PyIndex_Check(which)) {
+		/* A bool is refused here, as everywhere a number goes. */
 		unsigned int number;
 		if (quorvin_uint_arg(which, "chip number", &number) < 0)
 			return NULL;

@@ -10,7 +10,9 @@ PyObject *quorvin_waveform_type;
 PyObject *quorvin_info_type;
 PyObject *quorvin_holder_type;
 
-int quorvin_u64_arg_any(PyObject *value, const char *what, uint64_t *out)
+/* value as a number in 0..max: an int, or an object with __index__, but not a
+ * bool. The error says the range taken. */
+static int bounded_arg(PyObject *value, const char *what, unsigned long long max, unsigned long long *out)
 {
 	unsigned long long n;
 	if (PyLong_CheckExact(value)) {
@@ -29,25 +31,34 @@ int quorvin_u64_arg_any(PyObject *value, const char *what, uint64_t *out)
 	}
 	if (n == (unsigned long long)-1 && PyErr_Occurred()) {
 		/* Negative or too large: both OverflowError, never wrapped. */
-		if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-			PyErr_Clear();
-			PyErr_Format(PyExc_OverflowError, "%s must be in 0..2**64-1", what);
-		}
-		return -1;
+		if (!PyErr_ExceptionMatches(PyExc_OverflowError))
+			return -1;
+		PyErr_Clear();
+	} else if (n <= max) {
+		*out = n;
+		return 0;
 	}
+	if (max == UINT64_MAX)
+		PyErr_Format(PyExc_OverflowError, "%s must be in 0..2**64-1", what);
+	else
+		PyErr_Format(PyExc_OverflowError, "%s must be in 0..%llu", what, max);
+	return -1;
+}
+
+int quorvin_u64_arg_any(PyObject *value, const char *what, uint64_t *out)
+{
+	unsigned long long n;
+	if (bounded_arg(value, what, UINT64_MAX, &n) < 0)
+		return -1;
 	*out = n;
 	return 0;
 }
 
 int quorvin_uint_arg(PyObject *value, const char *what, unsigned int *out)
 {
-	uint64_t n;
-	if (quorvin_u64_arg(value, what, &n) < 0)
+	unsigned long long n;
+	if (bounded_arg(value, what, UINT_MAX, &n) < 0)
 		return -1;
-	if (n > UINT_MAX) {
-		PyErr_Format(PyExc_OverflowError, "%s must be in 0..%u", what, UINT_MAX);
-		return -1;
-	}
 	*out = (unsigned int)n;
 	return 0;
 }

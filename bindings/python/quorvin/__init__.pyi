@@ -4,7 +4,7 @@
 import enum
 import os
 from types import TracebackType
-from typing import Literal, NamedTuple, final
+from typing import Literal, NamedTuple, SupportsIndex, final
 
 __version__: str
 
@@ -36,10 +36,10 @@ class ChannelInfo(NamedTuple):
 class Chip:
     """A PWM chip, opened by number or by name; a context manager."""
 
-    def __init__(self, chip: int | str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None: ...
-    def channel(self, n: int, /) -> Channel:
+    def __init__(self, chip: SupportsIndex | str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None: ...
+    def channel(self, n: SupportsIndex, /) -> Channel:
         """Takes channel n; the hold lasts until the chip is closed."""
-    def info(self, n: int, /) -> ChannelInfo:
+    def info(self, n: SupportsIndex, /) -> ChannelInfo:
         """What channel n is doing, read without taking it."""
     def close(self) -> None:
         """Releases the chip and its channels; the outputs keep their waveform."""
