@@ -4,8 +4,14 @@
 
 #include <quorvin.h>
 
+#include "tool_text.h"
+
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+
+#include <string>
 
 namespace {
 
@@ -29,9 +35,21 @@ bool print_chip_line(struct pwm_chip *chip, void * /*unused*/)
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
 	printf("pwmchip%u [%s] (%u %s) %s ", number, or_dash(pwm_chip_get_device_name(chip)), npwm,
 	       npwm == 1 ? "channel" : "channels", or_dash(pwm_chip_get_driver_name(chip)));
-	if (pwm_chip_has_device_node(chip) != 0)
-		printf("%s/pwmchip%u\n", dev_dir(), number);
-	else
-		printf("sysfs\n");
+	char node[PATH_MAX];
+	snprintf(node, sizeof(node), "%s/pwmchip%u", dev_dir(), number);
+	if (pwm_chip_has_device_node(chip) != 0) {
+		printf("%s\n", node);
+		return true;
+	}
+	printf("sysfs\n");
+	// A device node this user may not open is not the same as none: the
+	// library drives the chip through sysfs then, and the user is told why.
+	if (struct pwm_chip *named = pwm_chip_open_by_name(node); named != nullptr) {
+		pwm_chip_close(named);
+	} else if (errno == EACCES || errno == EPERM) {
+		fflush(stdout);
+		const std::string what = std::string(node) + " (driven through sysfs)";
+		report_errno("pwm-detect", what.c_str());
+	}
 	return true;
 }

@@ -7,7 +7,7 @@
 # insider (in the group pwm) and outsider (not in it), through su.
 . /q/guest-lib.sh
 
-echo "PLAN 7"
+echo "PLAN 8"
 uname -r
 
 M=$(chip_of pwm-mediatek)
@@ -61,5 +61,19 @@ outsider-device-chip|-c $M -p 1|Failed to get pwm0: Permission denied|[ -e $SYS/
 outsider-sysfs-only-chip|-c $L -p 0|Failed to get pwm0: Permission denied|expect_state $L 0 "100000 100000 1"
 EOF
 RUN_AS=
+
+# A device node the user may not open: named, it is refused; listed, the
+# chip shows as driven through sysfs, and why.
+begin outsider-device-node-not-permitted
+RUN_AS=outsider
+run pwm-detect /dev/pwmchip$M
+expect "named: exit status" "$rc" 1
+expect "named: stderr" "$err" "pwm-detect: /dev/pwmchip$M: Permission denied"
+run pwm-detect
+RUN_AS=
+expect "listed: exit status" "$rc" 0
+expect "listed: the chip's line" "$(echo "$out" | grep "^pwmchip$M " | awk '{ print $NF }')" sysfs
+expect "listed: stderr" "$err" "pwm-detect: /dev/pwmchip$M (driven through sysfs): Permission denied"
+finish
 
 echo END
