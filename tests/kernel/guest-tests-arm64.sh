@@ -15,7 +15,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	PLAN=54
+	PLAN=55
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -41,7 +41,7 @@ pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	PLAN=48
+	PLAN=49
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -166,6 +166,77 @@ show
 expect "exit status" "$rc" 0
 expect "stderr" "$err" ""
 expect "free channels asked" "$(echo "$out" | grep -c 'rounded period=100000 ')" "$FREE_ON_M"
+nothing_taken
+finish
+
+# Looking takes nothing, not even for a moment: pwm-info in a loop while the
+# LED driver unbinds and binds again 150 times (its probe requests its
+# channels) and channel 2 of the waveform chip is exported and unexported 500
+# times. A channel requested by the looking would fail a probe or an export
+# with EBUSY now and then.
+begin looking-beside-binding
+leds=/sys/bus/platform/drivers/leds_pwm
+led_dev=
+for e in "$leds"/*; do
+	[ -L "$e" ] && [ "${e##*/}" != module ] && led_dev=${e##*/}
+done
+[ -n "$led_dev" ] || bad "no device bound to leds_pwm"
+rm -f /tmp/stop-looking /tmp/looked /tmp/described /tmp/describing
+# The tool, and where Python came along, the library in a loop of its own
+# (many more descriptions a second than a process each).
+(
+	while [ ! -e /tmp/stop-looking ]; do
+		(cd /q && ./ld.so --library-path /q/lib ./bin/pwm-info >/dev/null 2>&1) && echo >>/tmp/looked
+	done
+) &
+looker=$!
+describer=
+if [ -x /q/bin/python3 ]; then
+	(cd /q && ./ld.so --library-path /q/lib ./bin/python3 -c '
+import os, quorvin
+chips = [quorvin.Chip(n) for n in quorvin.chips()]
+rounds = 0
+open("/tmp/describing", "w").close()
+while not os.path.exists("/tmp/stop-looking"):
+    for chip in chips:
+        for ch in range(chip.npwm):
+            chip.info(ch)
+    rounds += 1
+print(rounds)' >/tmp/described 2>&1) &
+	describer=$!
+	# Its start-up takes seconds under emulation: the loops below wait for it.
+	i=0
+	while [ ! -e /tmp/describing ] && [ $i -lt 600 ]; do
+		sleep 0.1
+		i=$((i + 1))
+	done
+fi
+probe_failed=0
+i=0
+while [ $i -lt 150 ]; do
+	echo "$led_dev" >"$leds/unbind"
+	echo "$led_dev" >"$leds/bind" 2>/dev/null || probe_failed=$((probe_failed + 1))
+	i=$((i + 1))
+done
+export_failed=0
+i=0
+while [ $i -lt 500 ]; do
+	echo 2 >"$SYS/pwmchip$M/export" 2>/dev/null || export_failed=$((export_failed + 1))
+	echo 2 >"$SYS/pwmchip$M/unexport" 2>/dev/null
+	i=$((i + 1))
+done
+touch /tmp/stop-looking
+wait $looker $describer
+looked=$(wc -l </tmp/looked)
+echo "  pwm-info ran $looked times beside them"
+[ "$looked" -gt 0 ] || bad "pwm-info never ran to the end"
+if [ -n "$describer" ]; then
+	echo "  and the library described every channel $(cat /tmp/described) times over"
+	grep -qx '[1-9][0-9]*' /tmp/described || bad "the describing loop: $(cat /tmp/described)"
+fi
+expect "LED probes failed" "$probe_failed" 0
+expect "exports failed" "$export_failed" 0
+expect "LED bound at the end" "$([ -L "$leds/$led_dev" ] && echo yes)" yes
 nothing_taken
 finish
 
