@@ -84,13 +84,15 @@ bool print_chip(struct pwm_chip *chip, void *ctx)
 		       waveform_text(info).c_str());
 		const int holder = pwm_info_get_holder(info);
 		pwm_info_free(info);
-		if (options->period != 0 && device_node &&
-		    (holder == PWM_HOLDER_NONE || holder == PWM_HOLDER_UNKNOWN))
-			ok = print_rounding(pwm_chip_get_number(chip), channel, options->period,
-					    holder == PWM_HOLDER_NONE) &&
-				ok;
-		else
+		const bool ask = options->period != 0 && device_node &&
+			(holder == PWM_HOLDER_NONE || holder == PWM_HOLDER_UNKNOWN);
+		if (!ask) {
 			printf("\n");
+			continue;
+		}
+		if (!print_rounding(pwm_chip_get_number(chip), channel, options->period,
+				    holder == PWM_HOLDER_NONE))
+			ok = false;
 	}
 	return ok;
 }
