@@ -37,6 +37,13 @@ inline bool same_waveform(const struct pwm_waveform &a, const struct pwm_wavefor
 		a.duty_offset_ns == b.duty_offset_ns;
 }
 
+// What pwm_get_waveform says of an output: one without an active part is
+// switched off, whatever period it runs at.
+inline struct pwm_waveform read_back_form(const struct pwm_waveform &wf)
+{
+	return wf.duty_length_ns == 0 ? pwm_waveform{} : wf;
+}
+
 // Whether two waveforms are the same output: an offset shows only where
 // there is an active and an inactive part.
 inline bool same_output(const struct pwm_waveform &a, const struct pwm_waveform &b)

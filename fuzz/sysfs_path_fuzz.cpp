@@ -325,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			     smodel.reads != reads))
 				broken("a duty-only step that costs more than its write", wf, ret, err);
 			pwm_waveform got;
-			const pwm_waveform shown = p == 0 ? pwm_waveform{} : wf;
+			const pwm_waveform shown = read_back_form(wf);
 			if (pwm_get_waveform(ch, &got) != 0 || !same_waveform(got, shown))
 				broken("read back as something else", wf, ret, err);
 		} else {
