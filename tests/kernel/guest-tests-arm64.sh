@@ -63,7 +63,7 @@ pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 fi
 # The Python package's rows, where the harness brought Python along.
 PY_ROWS=0
-[ -x /q/bin/python3 ] && PY_ROWS=6
+[ -x /q/bin/python3 ] && PY_ROWS=7
 echo "PLAN $((PLAN + PY_ROWS))"
 # shellcheck disable=SC2086 # split into its four fields
 FRESH_ENABLE=$(set -- $FRESH; echo "$3")
@@ -545,6 +545,7 @@ py-set-get|ch = c.channel(0); ch.set_waveform(100000, 99099); print(*ch.get_wave
 py-round|ch = c.channel(0); print(*ch.round_waveform(100000, 50001), *ch.round_waveform($TOO_SHORT, 0))|100000 50000 0 $ROUND_UP 0 0|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
 py-refused-einval|print(*refusal(c.channel(0).set_waveform, $TOO_SHORT, 1))|OSError EINVAL|expect "GETWF" "\$(getwf $M 0)" "$ROUNDED"
 py-led-holder|i = quorvin.Chip($LED_CHIP).info($LED_CH); print(repr(i.holder), i.label)|<Holder.KERNEL: 3> $LED_LABEL
+py-off-reads-alike|print(*[tuple((ch.set_waveform(p, d), ch.get_waveform())[1]) for ch in (c.channel(1), quorvin.Chip($L).channel(0)) for p, d in ((100000, 50000), (100000, 0), (0, 0))])|(100000, 50000, 0) (0, 0, 0) (0, 0, 0) (100000, 50000, 0) (0, 0, 0) (0, 0, 0)
 EOF2
 
 	# The README's example as written there (the harness copies it); the
