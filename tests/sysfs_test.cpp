@@ -395,6 +395,13 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		{ "a dark LED: no active part reads back as off", false, " pwm-1   (led-1               ): requested\n"
 		  "  actual configuration:     enabled, 0/200000 ns, normal polarity\n",
 		  PWM_HOLDER_KERNEL, "led-1", true, {} },
+		{ "inversed at full duty: no active part either", false, " pwm-1   (led-1               ): requested\n"
+		  "  actual configuration:     enabled, 200000/200000 ns, inverse polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", true, {} },
+		{ "inversed: the offset that ends the active part at the period's end", false,
+		  " pwm-1   (led-1               ): requested\n"
+		  "  actual configuration:     enabled, 150000/200000 ns, inverse polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", true, { 200000, 50000, 150000 } },
 	};
 	// clang-format on
 	for (const auto &c : cases) {
