@@ -423,11 +423,16 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		EXPECT_EQ(pwm_info_get_channel(info), 1U);
 		EXPECT_EQ(pwm_info_get_holder(info), c.holder);
 		EXPECT_STREQ(pwm_info_get_label(info), c.label);
-		pwm_waveform wf{};
+		pwm_waveform wf{ 1, 1, 1 };
+		errno = 0;
 		EXPECT_EQ(pwm_info_get_waveform(info, &wf) == 0, c.has_waveform);
-		EXPECT_EQ(wf.period_length_ns, c.wf.period_length_ns);
-		EXPECT_EQ(wf.duty_length_ns, c.wf.duty_length_ns);
-		EXPECT_EQ(wf.duty_offset_ns, c.wf.duty_offset_ns);
+		if (c.has_waveform) {
+			EXPECT_EQ(wf.period_length_ns, c.wf.period_length_ns);
+			EXPECT_EQ(wf.duty_length_ns, c.wf.duty_length_ns);
+			EXPECT_EQ(wf.duty_offset_ns, c.wf.duty_offset_ns);
+		} else {
+			EXPECT_EQ(errno, ENODATA);
+		}
 		pwm_info_free(info);
 		EXPECT_EQ(read_file(chip_ + "/export"), "") << "looking exports nothing";
 		pwm_chip_close(chip);
