@@ -141,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 					       : (ret == 0 || errno != EINVAL))
 				abort();
 			pwm_waveform got = {};
-			if (pwm_get_waveform(ch, &got) != 0 || !same_waveform(got, read_back_form(ours(before))) ||
+			if (pwm_get_waveform(ch, &got) != 0 ||
+			    !same_waveform(got, read_back_form(ours(before))) ||
 			    !same_waveform(got, read_back_form(ours(model.hw[1]))))
 				abort();
 			continue;

@@ -115,8 +115,8 @@ static bool names_device_node(const char *name, unsigned int number)
 	struct stat node;
 	const int saved = errno;
 	const bool same = chip_path(path, sizeof(path), quorvin_dev_dir(), number) == 0 &&
-			  stat(name, &named) == 0 && stat(path, &node) == 0 && named.st_dev == node.st_dev &&
-			  named.st_ino == node.st_ino;
+		stat(name, &named) == 0 && stat(path, &node) == 0 && named.st_dev == node.st_dev &&
+		named.st_ino == node.st_ino;
 	errno = saved;
 	return same;
 }

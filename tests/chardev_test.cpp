@@ -353,7 +353,8 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	ASSERT_EQ(pwm_set_waveform(pwm, &dark), 0);
 	got = { 1, 1, 1 };
 	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
-	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U) << "no active part: off";
+	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U)
+		<< "no active part: off";
 	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
 
 	struct round_case {
@@ -413,7 +414,8 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 		const int ioctls_before = chip_state.ioctls;
 		pwm_info *info = pwm_chip_get_pwm_info(chip, c.channel);
 		ASSERT_NE(info, nullptr) << strerror(errno);
-		EXPECT_EQ(chip_state.ioctls - ioctls_before, c.channel == 2 ? 1 : 0) << "only its own is read back";
+		EXPECT_EQ(chip_state.ioctls - ioctls_before, c.channel == 2 ? 1 : 0)
+			<< "only its own is read back";
 		EXPECT_EQ(pwm_info_get_holder(info), c.holder);
 		EXPECT_STREQ(pwm_info_get_label(info), c.label);
 		pwm_waveform seen{ 1, 1, 1 };
@@ -540,7 +542,8 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 	fs::create_directories(root_ + "/sys/pwmchip0");
 	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
 	fs::remove(root_ + "/dev/pwmchip0");
-	ASSERT_EQ(mknod((root_ + "/dev/pwmchip0").c_str(), S_IFCHR | 0600, makedev(1, 5)), 0) << strerror(errno);
+	ASSERT_EQ(mknod((root_ + "/dev/pwmchip0").c_str(), S_IFCHR | 0600, makedev(1, 5)), 0)
+		<< strerror(errno);
 	chmod(root_.c_str(), 0755);
 	const std::string node = root_ + "/dev/pwmchip0";
 

@@ -455,7 +455,8 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	ASSERT_EQ(pwm_set_waveform(pwm, &dark), 0);
 	got = { 1, 1, 1 };
 	EXPECT_EQ(pwm_get_waveform(pwm, &got), 0);
-	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U) << "no active part: off";
+	EXPECT_EQ(got.period_length_ns + got.duty_length_ns + got.duty_offset_ns, 0U)
+		<< "no active part: off";
 	errno = 0;
 	EXPECT_EQ(pwm_round_waveform(pwm, &wf), -1);
 	EXPECT_EQ(errno, EOPNOTSUPP);
