@@ -2,12 +2,18 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "chip_line.h"
 
+#include "tool_text.h"
+
 #include <quorvin.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
+
 namespace {
+
+const char tool[] = "pwm-detect";
 
 const char *or_dash(const char *name)
 {
@@ -27,6 +33,11 @@ bool print_chip_line(struct pwm_chip *chip, void * /*unused*/)
 {
 	const unsigned int number = pwm_chip_get_number(chip);
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
+	if (npwm == 0) {
+		// No count to show: the library said why.
+		report_errno(tool, ("pwmchip" + std::to_string(number) + ": channel count").c_str());
+		return false;
+	}
 	printf("pwmchip%u [%s] (%u %s) %s ", number, or_dash(pwm_chip_get_device_name(chip)), npwm,
 	       npwm == 1 ? "channel" : "channels", or_dash(pwm_chip_get_driver_name(chip)));
 	if (pwm_chip_has_device_node(chip) != 0)
