@@ -52,7 +52,8 @@ bool print_chip(struct pwm_chip *chip, void *ctx)
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
 	if (npwm == 0) {
 		// No channels to walk: the library said why.
-		const std::string what = "pwmchip" + std::to_string(pwm_chip_get_number(chip)) + ": channel count";
+		const std::string what = "pwmchip" + std::to_string(pwm_chip_get_number(chip)) +
+			": channel count";
 		report_errno(tool, what.c_str());
 		return false;
 	}

@@ -91,7 +91,8 @@ void match_uevent(unsigned int number, const char *name, bool matched[KIND_COUNT
 	if (chip_path(path, sizeof(path), quorvin_sysfs_dir(), number) < 0)
 		return;
 	const size_t used = strlen(path);
-	if (snprintf(path + used, sizeof(path) - used, "/device/uevent") >= static_cast<int>(sizeof(path) - used))
+	if (snprintf(path + used, sizeof(path) - used, "/device/uevent") >=
+	    static_cast<int>(sizeof(path) - used))
 		return;
 	FILE *f = kernel_file_fopen(path);
 	if (f == nullptr)
