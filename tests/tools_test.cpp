@@ -31,6 +31,9 @@ struct tools_case {
 	std::string out; // with a trailing "...", what it starts with
 	std::string err;
 	std::string npwm3 = "2"; // pwmchip3's channel count; "fifo": a FIFO in its place
+	// Set: the tool runs on the stand-in library (one chip of three free
+	// channels) with this QUORVIN_STAND_IN_FAIL.
+	std::string stand_in_fail = "";
 };
 
 const std::string detect3 = "pwmchip3 [4ff00000.pwm] (2 channels) pwm-mediatek sysfs\n";
@@ -78,6 +81,10 @@ const tools_case cases[] = {
 	  "pwm-info: -h: No such file or directory\n" },
 	{ "InfoPeriodOnSysfsChip", true, { "--period=1000", "3" }, "class", true, 0, info3,
 	  "pwm-info: pwmchip3: -P cannot be asked through sysfs: Operation not supported\n" },
+	// One channel that cannot be described: the others shown, and a failure.
+	{ "InfoOneChannelFails", true, {}, "class", true, 1,
+	  "pwmchip0 - 3 channels:\n\tchannel 0:\tfree\tdisabled\n\tchannel 2:\tfree\tdisabled\n",
+	  "pwm-info: pwmchip0: channel 1: Input/output error\n", "2", "info:2:5" },
 	{ "InfoPeriodZero", true, { "-P", "0" }, "class", true, 1, "", "pwm-info: invalid period '0'\n" },
 	{ "InfoPeriodJunk", true, { "-P", "5us" }, "class", true, 1, "", "pwm-info: invalid period '5us'\n" },
 	{ "InfoCountOf2To64Minus1", true, { "3", "10" }, "class", true, 1, info10,
@@ -157,11 +164,15 @@ TEST_P(ToolsTest, OutputMessagesAndStatus)
 	const tools_case &c = GetParam();
 	const std::string root = make_temp_dir();
 	lay_out_chips(root, c.npwm3);
-	const tool_run run = run_program(
-		c.info ? PWM_INFO_PATH : PWM_DETECT_PATH, c.info ? "pwm-info" : "pwm-detect", c.args,
-		{ "QUORVIN_SYSFS_DIR=" + (c.sysfs.empty() ? "" : root + "/" + c.sysfs),
-		  "QUORVIN_DEV_DIR=" + root + "/dev",
-		  "QUORVIN_DEBUGFS_PWM=" + root + (c.debugfs ? "/debugfs" : "/none") });
+	lines env = { "QUORVIN_SYSFS_DIR=" + (c.sysfs.empty() ? "" : root + "/" + c.sysfs),
+		      "QUORVIN_DEV_DIR=" + root + "/dev",
+		      "QUORVIN_DEBUGFS_PWM=" + root + (c.debugfs ? "/debugfs" : "/none") };
+	if (!c.stand_in_fail.empty()) {
+		env.emplace_back("LD_LIBRARY_PATH=" STAND_IN_DIR);
+		env.emplace_back("QUORVIN_STAND_IN_FAIL=" + c.stand_in_fail);
+	}
+	const tool_run run = run_program(c.info ? PWM_INFO_PATH : PWM_DETECT_PATH,
+					 c.info ? "pwm-info" : "pwm-detect", c.args, env);
 	const std::string export3 = read_file(root + "/class/pwmchip3/export");
 	const std::string export10 = read_file(root + "/class/pwmchip10/export");
 	remove_tree(root);
