@@ -33,7 +33,7 @@ struct tools_case {
 	std::string npwm3 = "2"; // pwmchip3's channel count; "fifo": a FIFO in its place
 	// Set: the tool runs on the stand-in library (one chip of three free
 	// channels) with this QUORVIN_STAND_IN_FAIL.
-	std::string stand_in_fail = "";
+	std::string stand_in_fail{};
 };
 
 const std::string detect3 = "pwmchip3 [4ff00000.pwm] (2 channels) pwm-mediatek sysfs\n";
