@@ -32,7 +32,8 @@ struct tools_case {
 	std::string err;
 	std::string npwm3 = "2"; // pwmchip3's channel count; "fifo": a FIFO in its place
 	// Set: the tool runs on the stand-in library (one chip of three free
-	// channels) with this QUORVIN_STAND_IN_FAIL.
+	// channels) with this QUORVIN_STAND_IN_FAIL (a call that comes no
+	// such number of times for none).
 	std::string stand_in_fail{};
 };
 
@@ -81,6 +82,13 @@ const tools_case cases[] = {
 	  "pwm-info: -h: No such file or directory\n" },
 	{ "InfoPeriodOnSysfsChip", true, { "--period=1000", "3" }, "class", true, 0, info3,
 	  "pwm-info: pwmchip3: -P cannot be asked through sysfs: Operation not supported\n" },
+	// A chip whose count cannot be read (a chip with a device node, whose
+	// count sysfs gives when asked) is a failure, not one of no channels.
+	{ "DetectCountUnreadable", false, {}, "class", true, 1, "",
+	  "pwm-detect: pwmchip0: channel count: Numerical result out of range\n", "2", "npwm:1:34" },
+	{ "InfoCountUnreadable", true, {}, "class", true, 1, "",
+	  "pwm-info: pwmchip0: channel count: Numerical result out of range\n", "2", "npwm:1:34" },
+	{ "DetectOnStandIn", false, {}, "class", true, 0, "pwmchip0 [-] (3 channels) - sysfs\n", "", "2", "npwm:9:5" },
 	// One channel that cannot be described: the others shown, and a failure.
 	{ "InfoOneChannelFails", true, {}, "class", true, 1,
 	  "pwmchip0 - 3 channels:\n\tchannel 0:\tfree\tdisabled\n\tchannel 2:\tfree\tdisabled\n",

@@ -9,9 +9,10 @@
 //                                        R >= 0, failing ones where R < 0
 //   QUORVIN_STAND_IN_DUTY=N:D            the Nth set leaves duty D in the
 //                                        caller's record
-// For pwm-info it is one chip, pwmchip0, of three channels, each free and
-// switched off, driven through sysfs; "info" in QUORVIN_STAND_IN_FAIL names
-// pwm_chip_get_pwm_info.
+// For pwm-detect and pwm-info it is one chip, pwmchip0, of three channels,
+// each free and switched off, driven through sysfs, its parent and driver
+// not shown; "npwm" and "info" in QUORVIN_STAND_IN_FAIL name
+// pwm_chip_get_npwm (which then gives 0) and pwm_chip_get_pwm_info.
 #include <quorvin.h>
 
 #include <errno.h>
@@ -35,7 +36,7 @@ namespace {
 pwm_chip the_chip;
 pwm the_pwm;
 FILE *log_file;
-unsigned long calls_open, calls_get, calls_set, calls_info;
+unsigned long calls_open, calls_get, calls_set, calls_npwm, calls_info;
 
 void log_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -128,7 +129,17 @@ extern "C" unsigned int pwm_chip_get_number(const struct pwm_chip * /*chip*/)
 
 extern "C" unsigned int pwm_chip_get_npwm(const struct pwm_chip * /*chip*/)
 {
-	return 3;
+	return should_fail("npwm", ++calls_npwm) ? 0 : 3;
+}
+
+extern "C" const char *pwm_chip_get_device_name(const struct pwm_chip * /*chip*/)
+{
+	return nullptr;
+}
+
+extern "C" const char *pwm_chip_get_driver_name(const struct pwm_chip * /*chip*/)
+{
+	return nullptr;
 }
 
 extern "C" int pwm_chip_has_device_node(const struct pwm_chip * /*chip*/)
