@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "chip_line.h"
 
+#include "tool_text.h"
+
 #include <quorvin.h>
 
 #include "tool_text.h"
@@ -15,16 +17,19 @@
 
 namespace {
 
+const char tool[] = "pwm-detect";
+
 const char *or_dash(const char *name)
 {
 	return name != nullptr ? name : "-";
 }
 
-// Where the library finds device nodes, shown as it finds them.
+// Where the library finds device nodes, shown as it finds them (an empty
+// QUORVIN_DEV_DIR, which the library refuses, gives no chip a device node).
 const char *dev_dir()
 {
 	const char *dir = secure_getenv("QUORVIN_DEV_DIR");
-	return dir != nullptr && *dir != '\0' ? dir : "/dev";
+	return dir != nullptr ? dir : "/dev";
 }
 
 } // namespace
@@ -33,6 +38,11 @@ bool print_chip_line(struct pwm_chip *chip, void * /*unused*/)
 {
 	const unsigned int number = pwm_chip_get_number(chip);
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
+	if (npwm == 0) {
+		// No count to show: the library said why.
+		report_errno(tool, ("pwmchip" + std::to_string(number) + ": channel count").c_str());
+		return false;
+	}
 	printf("pwmchip%u [%s] (%u %s) %s ", number, or_dash(pwm_chip_get_device_name(chip)), npwm,
 	       npwm == 1 ? "channel" : "channels", or_dash(pwm_chip_get_driver_name(chip)));
 	char node[PATH_MAX];

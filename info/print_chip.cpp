@@ -62,6 +62,13 @@ bool print_chip(struct pwm_chip *chip, void *ctx)
 {
 	const auto *options = static_cast<const struct info_options *>(ctx);
 	const unsigned int npwm = pwm_chip_get_npwm(chip);
+	if (npwm == 0) {
+		// No channels to walk: the library said why.
+		const std::string what = "pwmchip" + std::to_string(pwm_chip_get_number(chip)) +
+			": channel count";
+		report_errno(tool, what.c_str());
+		return false;
+	}
 	const bool device_node = pwm_chip_has_device_node(chip) != 0;
 	printf("pwmchip%u - %u %s:\n", pwm_chip_get_number(chip), npwm, npwm == 1 ? "channel" : "channels");
 	if (options->period != 0 && !device_node) {

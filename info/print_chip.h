@@ -10,8 +10,9 @@ struct pwm_chip;
 // Prints "pwmchipN - C channels:" and a line per channel on standard output:
 // "\tchannel M:\tHOLDER\tWAVEFORM", and with -P, for a free channel of a
 // chip with a device node, "\trounded period=P duty-step=S". A channel that
-// cannot be read is reported on standard error and skipped. true when every
-// channel was shown. ctx points to the tool's struct info_options (the
+// cannot be read is reported on standard error and skipped, and so is a
+// chip whose channel count cannot be read. true when every channel was
+// shown. ctx points to the tool's struct info_options (the
 // form visit_chips takes).
 bool print_chip(struct pwm_chip *chip, void *ctx);
 

@@ -3,6 +3,7 @@
 #include "attr_io.h"
 
 #include "keep_errno.h"
+#include "kernel_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -91,7 +92,7 @@ int attr_read_u64(int fd, uint64_t *v)
 
 int attr_read_u64_at(int dirfd, const char *name, uint64_t *v)
 {
-	const int fd = openat(dirfd, name, O_RDONLY | O_CLOEXEC);
+	const int fd = kernel_file_open(dirfd, name, O_RDONLY);
 	if (fd < 0)
 		return -1;
 	const int ret = attr_read_u64(fd, v);

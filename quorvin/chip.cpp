@@ -69,7 +69,14 @@ static int sysfs_open_chip(unsigned int number, unsigned int *npwm)
 		close_keep_errno(dirfd);
 		return -1;
 	}
-	*npwm = count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count);
+	// The kernel makes no chip without channels, nor one of more than an
+	// unsigned int counts: such a count is refused (ERANGE), not clamped.
+	if (count == 0 || count > UINT_MAX) {
+		close(dirfd);
+		errno = ERANGE;
+		return -1;
+	}
+	*npwm = static_cast<unsigned int>(count);
 	return dirfd;
 }
 
@@ -141,13 +148,11 @@ QUORVIN_API unsigned int pwm_chip_get_number(const struct pwm_chip *chip)
 QUORVIN_API unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip)
 {
 	if (!chip->npwm_known) {
-		const int saved = errno;
 		int dirfd = sysfs_open_chip(chip->number, &chip->npwm);
-		if (dirfd >= 0) {
-			close(dirfd);
-			chip->npwm_known = true;
-		}
-		errno = saved;
+		if (dirfd < 0)
+			return 0; // with sysfs's errno
+		close(dirfd);
+		chip->npwm_known = true;
 	}
 	return chip->npwm;
 }

@@ -3,6 +3,7 @@
 #include "chip_name.h"
 
 #include "env_dirs.h"
+#include "kernel_file.h"
 
 #include <quorvin.h>
 
@@ -70,32 +71,68 @@ bool chip_by_path(const char *name, unsigned int *number)
 	return false;
 }
 
-// Which kinds of name the parent of chip number answers to.
-void match_parent(unsigned int number, const char *name, bool matched[KIND_COUNT])
+// "OF_ALIAS_n" with n decimal: one of the node's aliases, numbered from 0.
+bool is_alias_key(const char *key)
 {
-	char parent[NAME_MAX + 1];
-	matched[BY_PARENT] = chip_link_name(number, "device", parent, sizeof(parent)) == 0 &&
-		strcmp(parent, name) == 0;
+	static const char prefix[] = "OF_ALIAS_";
+	if (strncmp(key, prefix, sizeof(prefix) - 1) != 0)
+		return false;
+	const char *digits = key + sizeof(prefix) - 1;
+	return *digits != '\0' && strspn(digits, "0123456789") == strlen(digits);
+}
 
-	// The parent's uevent: OF_FULLNAME=/pwm@4ff01000, OF_ALIAS_0=pwm1.
+// The parent's uevent: OF_FULLNAME=/pwm@4ff01000, OF_ALIAS_0=pwm1, one
+// variable a line. Lines are read whole: text inside a long one (a list of
+// compatibles) is no variable of its own. The kernel shows at most a page;
+// a longer file is not its, and names nothing.
+void match_uevent(unsigned int number, const char *name, bool matched[KIND_COUNT])
+{
 	char path[PATH_MAX];
-	snprintf(path, sizeof(path), "%s/pwmchip%u/device/uevent", quorvin_sysfs_dir(), number);
-	FILE *f = fopen(path, "re");
+	if (chip_path(path, sizeof(path), quorvin_sysfs_dir(), number) < 0)
+		return;
+	const size_t used = strlen(path);
+	if (snprintf(path + used, sizeof(path) - used, "/device/uevent") >=
+	    static_cast<int>(sizeof(path) - used))
+		return;
+	FILE *f = kernel_file_fopen(path);
 	if (f == nullptr)
 		return;
-	char line[512];
-	while (fgets(line, sizeof(line), f) != nullptr) {
+	constexpr size_t uevent_max = 4096;
+	char *line = nullptr;
+	size_t room = 0;
+	size_t total = 0;
+	bool node_path = false;
+	bool alias = false;
+	ssize_t len;
+	while ((len = getline(&line, &room, f)) >= 0) {
+		total += static_cast<size_t>(len);
+		if (total > uevent_max) {
+			node_path = alias = false;
+			break;
+		}
 		line[strcspn(line, "\n")] = '\0';
 		char *eq = strchr(line, '=');
 		if (eq == nullptr || strcmp(eq + 1, name) != 0)
 			continue;
 		*eq = '\0';
 		if (strcmp(line, "OF_FULLNAME") == 0)
-			matched[BY_NODE_PATH] = true;
-		else if (strncmp(line, "OF_ALIAS_", 9) == 0)
-			matched[BY_ALIAS] = true;
+			node_path = true;
+		else if (is_alias_key(line))
+			alias = true;
 	}
+	free(line);
 	fclose(f);
+	matched[BY_NODE_PATH] = node_path;
+	matched[BY_ALIAS] = alias;
+}
+
+// Which kinds of name the parent of chip number answers to.
+void match_parent(unsigned int number, const char *name, bool matched[KIND_COUNT])
+{
+	char parent[NAME_MAX + 1];
+	matched[BY_PARENT] = chip_link_name(number, "device", parent, sizeof(parent)) == 0 &&
+		strcmp(parent, name) == 0;
+	match_uevent(number, name, matched);
 }
 
 } // namespace
@@ -105,7 +142,8 @@ int chip_number_by_name(const char *name, unsigned int *number)
 	if (parse_chip_name(name, number) || chip_by_path(name, number))
 		return 0;
 
-	DIR *d = opendir(quorvin_sysfs_dir());
+	const char *class_dir = quorvin_sysfs_dir();
+	DIR *d = class_dir != nullptr ? opendir(class_dir) : nullptr;
 	if (d == nullptr)
 		return -1;
 	bool found[KIND_COUNT] = {};
@@ -162,7 +200,8 @@ int chip_link_name(unsigned int number, const char *which, char *buf, size_t siz
 
 QUORVIN_API int pwm_chip_next_number(int after)
 {
-	DIR *d = opendir(quorvin_sysfs_dir());
+	const char *class_dir = quorvin_sysfs_dir();
+	DIR *d = class_dir != nullptr ? opendir(class_dir) : nullptr;
 	// No class folder (ENOENT) is a kernel without PWM: no chips either.
 	if (d == nullptr)
 		return -1;

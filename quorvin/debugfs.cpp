@@ -5,10 +5,12 @@
 #include <quorvin.h>
 
 #include "env_dirs.h"
+#include "kernel_file.h"
 
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -112,16 +114,20 @@ static void parse_holder(const char *p, struct debugfs_channel *out)
 int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs_channel *out)
 {
 	*out = {};
-	FILE *f = fopen(quorvin_debugfs_pwm(), "re");
+	const char *listing = quorvin_debugfs_pwm();
+	FILE *f = listing != nullptr ? kernel_file_fopen(listing) : nullptr;
 	if (f == nullptr)
 		return -1;
 	// A chip's header starts at the line's start ("0: platform/..., npwm: 4"),
-	// its channels are indented (" pwm-1   (label): ...").
-	char line[256];
+	// its channels are indented (" pwm-1   (label): ..."). Lines are read
+	// whole, however long: a long label must not push the holder's flags
+	// into a line of their own.
+	char *line = nullptr;
+	size_t room = 0;
 	bool in_chip = false;
 	bool in_channel = false;
 	int ret = -1;
-	while (fgets(line, sizeof(line), f) != nullptr) {
+	while (getline(&line, &room, f) >= 0) {
 		const char *p = line;
 		uint64_t n = 0;
 		if (take_u64(&p, &n)) {
@@ -144,6 +150,7 @@ int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs
 		}
 	}
 	const int err = ferror(f) != 0 ? EIO : ENODATA;
+	free(line);
 	fclose(f);
 	if (ret < 0)
 		errno = err;

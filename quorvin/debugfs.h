@@ -18,8 +18,12 @@ struct debugfs_channel {
 	struct pwm_waveform actual; // in the waveform's terms, see below
 };
 
-// Reads channel of chip from the listing. 0, or -1 with errno: the file's own
-// where it cannot be read, ENODATA where it has no entry for the channel.
+// Reads channel of chip from the listing, line by line, each line whole
+// whatever its length (a label longer than the record holds is cut there).
+// 0, or -1 with errno: the file's own where it cannot be opened (also
+// kernel_file_open's for what is not a regular file, and EINVAL for an empty
+// QUORVIN_DEBUGFS_PWM), EIO where it cannot be read, ENODATA where it has no
+// entry for the channel.
 int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs_channel *out);
 
 // Fills *actual with what channel of chip runs, in the waveform's terms (an

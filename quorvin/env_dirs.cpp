@@ -9,7 +9,13 @@
 static const char *dir_from_env(const char *name, const char *fallback)
 {
 	const char *dir = secure_getenv(name);
-	return (dir != nullptr && *dir != '\0') ? dir : fallback;
+	if (dir == nullptr)
+		return fallback;
+	if (*dir == '\0') {
+		errno = EINVAL;
+		return nullptr;
+	}
+	return dir;
 }
 
 const char *quorvin_sysfs_dir()
@@ -29,6 +35,8 @@ const char *quorvin_debugfs_pwm()
 
 int chip_path(char *buf, size_t size, const char *dir, unsigned int chip)
 {
+	if (dir == nullptr)
+		return -1;
 	const int len = snprintf(buf, size, "%s/pwmchip%u", dir, chip);
 	if (len < 0 || static_cast<size_t>(len) >= size) {
 		errno = ENAMETOOLONG;

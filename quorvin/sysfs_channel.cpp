@@ -9,6 +9,7 @@
 #include "attr_io.h"
 #include "debugfs.h"
 #include "keep_errno.h"
+#include "kernel_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -310,7 +311,7 @@ int sysfs_channel_peek(int chip_dirfd, const char *dir, struct pwm_waveform *wf)
 	for (int i = 0; i < ATTR_COUNT && ret == 0; ++i) {
 		char path[sysfs_channel_dir_size + 16];
 		snprintf(path, sizeof(path), "%s/%s", dir, attr_names[i]);
-		ch.fd[i] = openat(chip_dirfd, path, O_RDONLY | O_CLOEXEC);
+		ch.fd[i] = kernel_file_open(chip_dirfd, path, O_RDONLY);
 		ret = ch.fd[i] < 0 ? -1 : 0;
 	}
 	if (ret == 0 && read_state(&ch) == 0)
@@ -350,7 +351,7 @@ int sysfs_channel_exported(int chip_dirfd, unsigned int chip, unsigned int chann
 
 static int export_channel(int chip_dirfd, unsigned int chip, unsigned int channel)
 {
-	const int fd = openat(chip_dirfd, "export", O_WRONLY | O_CLOEXEC);
+	const int fd = kernel_file_open(chip_dirfd, "export", O_WRONLY);
 	if (fd < 0)
 		return -1;
 	char text[16];
@@ -384,7 +385,7 @@ static long long now_ns()
 static int open_attr_waiting(int chip_dirfd, const char *path, bool exported, long long deadline)
 {
 	for (;;) {
-		const int fd = openat(chip_dirfd, path, O_RDWR | O_CLOEXEC);
+		const int fd = kernel_file_open(chip_dirfd, path, O_RDWR);
 		if (fd >= 0)
 			return fd;
 		const bool denied = errno == EACCES || errno == EPERM;

@@ -24,7 +24,8 @@ int sysfs_channel_exported(int chip_dirfd, unsigned int chip, unsigned int chann
 
 // Exports channel of the chip folder chip_dirfd (chip number chip) if it is
 // not yet, waits for its attributes, opens them and reads the channel's
-// current state. NULL with errno on failure.
+// current state. NULL with errno on failure (EISDIR or EINVAL where export
+// or an attribute is not a regular file: see kernel_file_open).
 struct sysfs_channel *sysfs_channel_take(int chip_dirfd, unsigned int chip, unsigned int channel);
 
 // Makes the channel emit *wf. 0, or -1 with errno, with what the call had

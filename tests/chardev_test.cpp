@@ -530,6 +530,38 @@ TEST_F(ChardevTest, ToolSweepsThroughSysfsBesideAPlainDeviceFile)
 	EXPECT_EQ(read_file(sys + "/pwmchip0/pwm0/enable"), "1\n");
 }
 
+// The device does not tell the count: it is read from sysfs when first
+// asked, held to what the kernel makes, and 0 comes with sysfs's errno.
+TEST_F(ChardevTest, ChannelCountIsReadFromSysfs)
+{
+	struct count_case {
+		const char *npwm; // nullptr: no sysfs folder
+		unsigned int count;
+		int err;
+	};
+	const count_case cases[] = {
+		{ "4\n", 4, 0 },
+		{ "4294967296\n", 0, ERANGE },
+		{ "0\n", 0, ERANGE },
+		{ nullptr, 0, ENOENT },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.npwm != nullptr ? c.npwm : "no sysfs folder");
+		fs::remove_all(root_ + "/sys/pwmchip0");
+		if (c.npwm != nullptr) {
+			fs::create_directories(root_ + "/sys/pwmchip0");
+			std::ofstream(root_ + "/sys/pwmchip0/npwm") << c.npwm;
+		}
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+		EXPECT_EQ(pwm_chip_has_device_node(chip), 1);
+		errno = 0;
+		EXPECT_EQ(pwm_chip_get_npwm(chip), c.count);
+		EXPECT_EQ(errno, c.err) << strerror(errno);
+		pwm_chip_close(chip);
+	}
+}
+
 } // namespace
 
 // A device node named by its path is what the caller asked for: where this

@@ -11,6 +11,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -43,11 +45,14 @@ struct export_refusal {
 export_refusal refusal;
 
 // A driver's refusal of a channel attribute: a value written to the file of
-// inode ino outside lo..hi fails with err, and the file keeps what it had.
+// inode ino outside lo..hi fails with err, and the file keeps what it had;
+// or, cut_short, the file takes it and the write answers one byte short, as
+// the kernel passes on a driver's store that owns to less than it was given.
 struct value_refusal {
 	ino_t ino;
 	uint64_t lo, hi;
 	int err; // 0: writes pass
+	bool cut_short;
 };
 value_refusal attr_refusal;
 
@@ -71,7 +76,12 @@ extern "C" ssize_t pwrite(int fd, const void *buf, size_t n, off_t offset)
 {
 	static auto *real = reinterpret_cast<ssize_t (*)(int, const void *, size_t, off_t)>(
 		dlsym(RTLD_NEXT, sizeof(off_t) > sizeof(long) ? "pwrite64" : "pwrite"));
-	return refused_value(fd, buf, n) ? -1 : real(fd, buf, n, offset);
+	if (!refused_value(fd, buf, n))
+		return real(fd, buf, n, offset);
+	if (!attr_refusal.cut_short)
+		return -1;
+	const ssize_t written = real(fd, buf, n, offset);
+	return written > 0 ? written - 1 : written;
 }
 
 extern "C" ssize_t write(int fd, const void *buf, size_t n)
@@ -219,6 +229,13 @@ TEST_F(SysfsTest, OpenFailures)
 		{ "npwm empty", "", 0, EINVAL },
 		{ "npwm with a NUL after its digits", "202\0\0\n", 6, EINVAL },
 		{ "npwm longer than a line is read", "0000000000000000000000000000000004\n", 35, EOVERFLOW },
+		// A count is an unsigned int in the kernel, and never 0: refused,
+		// not clamped to one that would be walked channel by channel.
+		{ "npwm 0", "0\n", 2, ERANGE },
+		{ "npwm 2^32", "4294967296\n", 11, ERANGE },
+		{ "npwm 2^64 - 1", "18446744073709551615\n", 21, ERANGE },
+		{ "npwm 2^64", "18446744073709551616\n", 21, ERANGE },
+		{ "npwm of 31 digits", "1000000000000000000000000000000\n", 32, ERANGE },
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -230,6 +247,12 @@ TEST_F(SysfsTest, OpenFailures)
 		EXPECT_EQ(errno, c.err);
 	}
 
+	write_file(chip_ + "/npwm", "4294967295\n");
+	pwm_chip *largest = pwm_chip_open_by_number(0);
+	ASSERT_NE(largest, nullptr) << "the largest count an unsigned int holds: " << strerror(errno);
+	EXPECT_EQ(pwm_chip_get_npwm(largest), UINT32_MAX);
+	pwm_chip_close(largest);
+
 	errno = 0;
 	EXPECT_EQ(pwm_chip_open_by_number(1), nullptr);
 	EXPECT_EQ(errno, ENOENT) << "a chip that does not exist";
@@ -238,6 +261,208 @@ TEST_F(SysfsTest, OpenFailures)
 	errno = 0;
 	EXPECT_EQ(pwm_chip_open_by_number(2), nullptr);
 	EXPECT_EQ(errno, ENOTDIR);
+}
+
+// Plays whoever put a FIFO where the kernel keeps a file: after a second it
+// opens the other end, if the library waits there, and feeds it, as a
+// writer, text that would make the call succeed, or, as a reader, takes
+// what it writes. A library that waited on the FIFO returns late and with
+// that, instead of hanging the test; one that refused it at once meets no
+// one.
+class fifo_feeder {
+public:
+	fifo_feeder(const std::string &path, std::string text, bool feed_as_writer)
+	    : thread_([path, text = std::move(text), feed_as_writer] {
+		      std::this_thread::sleep_for(std::chrono::seconds(1));
+		      // A reader that left gives EPIPE here, not SIGPIPE.
+		      sigset_t pipe_signal;
+		      sigemptyset(&pipe_signal);
+		      sigaddset(&pipe_signal, SIGPIPE);
+		      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+		      // The writing end opens only where a reader waits (else
+		      // ENXIO); the reading end always, which lets a waiting
+		      // writer through.
+		      const int fd = open(path.c_str(),
+					  (feed_as_writer ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+		      if (fd < 0)
+			      return;
+		      if (feed_as_writer) {
+			      const ssize_t n = write(fd, text.data(), text.size());
+			      static_cast<void>(n);
+		      } else {
+			      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+			      char sink[64];
+			      while (read(fd, sink, sizeof(sink)) > 0) {
+			      }
+		      }
+		      close(fd);
+	      })
+	{}
+	~fifo_feeder()
+	{
+		thread_.join();
+	}
+	fifo_feeder(const fifo_feeder &) = delete;
+	fifo_feeder &operator=(const fifo_feeder &) = delete;
+
+private:
+	std::thread thread_;
+};
+
+// The kernel makes each of these a regular file. Anything else in one's
+// place is refused at once, without opening a FIFO's end and waiting there:
+// EISDIR for a folder, EINVAL for the rest.
+TEST_F(SysfsTest, FilesThatAreNotRegularAreRefusedWithoutWaiting)
+{
+	enum file_kind { FIFO, FOLDER };
+	enum what_call { OPEN, TAKE, DESCRIBE, OPEN_BY_NAME };
+	struct odd_file_case {
+		const char *name;
+		std::string path; // below the class folder
+		file_kind kind;
+		std::string feed; // what a waiting library would be fed
+		what_call call;
+		int channel;
+		std::string outcome;
+	};
+	const std::string channel_listing =
+		"0: platform/4ff00000.pwm, npwm: 4\n"
+		" pwm-2   (led-1               ): requested\n"
+		"  actual configuration:     enabled, 0/200000 ns, normal polarity\n";
+	const std::string refused = "refused: ";
+	const odd_file_case cases[] = {
+		{ "npwm a FIFO", "pwmchip0/npwm", FIFO, "4\n", OPEN, 0, refused + strerror(EINVAL) },
+		{ "npwm a folder", "pwmchip0/npwm", FOLDER, "", OPEN, 0, refused + strerror(EISDIR) },
+		{ "a channel's period a FIFO, described", "pwmchip0/pwm1/period", FIFO, "100\n", DESCRIBE, 1,
+		  "sysfs, waveform unreadable" },
+		{ "a channel's period a FIFO, taken", "pwmchip0/pwm1/period", FIFO, "100\n", TAKE, 1,
+		  refused + strerror(EINVAL) },
+		{ "a channel's duty a folder, taken", "pwmchip0/pwm1/duty_cycle", FOLDER, "", TAKE, 1,
+		  refused + strerror(EISDIR) },
+		{ "export a FIFO", "pwmchip0/export", FIFO, "", TAKE, 2, refused + strerror(EINVAL) },
+		{ "the debugfs listing a FIFO", "debugfs-pwm", FIFO, channel_listing, DESCRIBE, 2,
+		  "unknown, waveform unreadable" },
+		{ "the parent's uevent a FIFO", "devices/4ff00000.pwm/uevent", FIFO, "OF_ALIAS_0=pwm0\n",
+		  OPEN_BY_NAME, 0, refused + strerror(ENOENT) },
+	};
+	const std::string parent = root_ + "/devices/4ff00000.pwm";
+	fs::create_directories(parent);
+	fs::create_directory_symlink(parent, chip_ + "/device");
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove_all(channel_dir(1));
+		lay_out_channel(1, { 100, 70, 1, false });
+		const std::string path = root_ + "/" + c.path;
+		fs::remove_all(path);
+		if (c.kind == FOLDER)
+			fs::create_directory(path);
+		else
+			ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << strerror(errno);
+
+		std::string outcome;
+		std::chrono::steady_clock::duration took{};
+		{
+			const bool reads = c.path.find("export") == std::string::npos;
+			const fifo_feeder feeder(path, c.feed, reads);
+			const auto start = std::chrono::steady_clock::now();
+			pwm_chip *chip = c.call == OPEN_BY_NAME ? pwm_chip_open_by_name("pwm0")
+								: pwm_chip_open_by_number(0);
+			if (chip == nullptr) {
+				outcome = refused + strerror(errno);
+			} else if (c.call == OPEN || c.call == OPEN_BY_NAME) {
+				outcome = "opened";
+			} else if (c.call == TAKE) {
+				const pwm *pwm = pwm_chip_get_pwm(chip, c.channel);
+				outcome = pwm == nullptr ? refused + strerror(errno) : "taken";
+			} else if (pwm_info *info = pwm_chip_get_pwm_info(chip, c.channel); info != nullptr) {
+				pwm_waveform wf{};
+				const int holder = pwm_info_get_holder(info);
+				outcome = holder == PWM_HOLDER_SYSFS   ? "sysfs"
+					: holder == PWM_HOLDER_UNKNOWN ? "unknown"
+								       : "holder " + std::to_string(holder);
+				outcome += pwm_info_get_waveform(info, &wf) == 0 ? ", waveform read"
+										 : ", waveform unreadable";
+				pwm_info_free(info);
+			}
+			pwm_chip_close(chip);
+			took = std::chrono::steady_clock::now() - start;
+		}
+		EXPECT_EQ(outcome, c.outcome);
+		EXPECT_LT(took, std::chrono::milliseconds(800)) << "waited on the file";
+		fs::remove_all(path);
+		if (c.path.ends_with("npwm"))
+			write_file(path, "4\n");
+		if (c.path.ends_with("export"))
+			write_file(path, "");
+	}
+}
+
+// An empty QUORVIN_SYSFS_DIR is refused, not taken for unset: a script whose
+// variable came out empty must not reach the real chips.
+TEST_F(SysfsTest, EmptyClassFolderVariableIsRefused)
+{
+	struct empty_case {
+		const char *name;
+		std::function<bool()> call; // true: succeeded
+	};
+	const empty_case cases[] = {
+		{ "open by number", [] { return pwm_chip_open_by_number(0) != nullptr; } },
+		{ "open by chip name", [] { return pwm_chip_open_by_name("pwmchip0") != nullptr; } },
+		{ "open by parent name", [] { return pwm_chip_open_by_name("4ff00000.pwm") != nullptr; } },
+		{ "list", [] { return pwm_chip_next_number(-1) >= 0; } },
+	};
+	setenv("QUORVIN_SYSFS_DIR", "", 1);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		errno = 0;
+		EXPECT_FALSE(c.call());
+		EXPECT_EQ(errno, EINVAL) << strerror(errno);
+	}
+}
+
+// A chip folder's path of PATH_MAX - 1 bytes is the longest the kernel
+// takes; one more is refused before anything is opened.
+TEST_F(SysfsTest, ChipPathUpToPathMax)
+{
+	// Folders of 200 bytes down to a class folder whose pwmchip0 makes
+	// PATH_MAX - 1.
+	const std::string tail = "/pwmchip0";
+	std::string dir = root_;
+	while (dir.size() + tail.size() < PATH_MAX - 1) {
+		const size_t room = PATH_MAX - 1 - tail.size() - dir.size() - 1;
+		dir.push_back('/');
+		dir.append(std::min<size_t>(room, 200), 'd');
+	}
+	ASSERT_EQ(dir.size() + tail.size(), PATH_MAX - 1U);
+	fs::create_directories(dir + tail);
+	const int chip_fd = open((dir + tail).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	ASSERT_GE(chip_fd, 0) << strerror(errno);
+	const int npwm_fd = openat(chip_fd, "npwm", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+	ASSERT_GE(npwm_fd, 0) << strerror(errno);
+	ASSERT_EQ(write(npwm_fd, "3\n", 2), 2);
+	close(npwm_fd);
+	close(chip_fd);
+
+	struct length_case {
+		std::string class_dir;
+		int err; // 0: opens
+	};
+	const length_case cases[] = {
+		{ dir, 0 }, { dir + "d", ENAMETOOLONG }, // PATH_MAX: no room for the end of the string
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.class_dir.size() + tail.size());
+		setenv("QUORVIN_SYSFS_DIR", c.class_dir.c_str(), 1);
+		errno = 0;
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		EXPECT_EQ(chip != nullptr, c.err == 0) << strerror(errno);
+		if (chip == nullptr) {
+			EXPECT_EQ(errno, c.err);
+			continue;
+		}
+		EXPECT_EQ(pwm_chip_get_npwm(chip), 3U);
+		pwm_chip_close(chip);
+	}
 }
 
 TEST_F(SysfsTest, ChannelBeyondCountIsRefusedWithoutExport)
@@ -295,8 +520,11 @@ TEST_F(SysfsTest, ChannelExportedLateIsWaitedFor)
 }
 
 // A chip found by the names of its parent, which do not move between boots.
-// pwmchip0's parent is 4ff00000.pwm; pwmchip2 and pwmchip3 share 4ff01000.pwm,
-// whose alias is made to be pwmchip0's parent name.
+// pwmchip0's parent is 4ff00000.pwm, a node with two aliases; pwmchip2 and
+// pwmchip3 share 4ff01000.pwm, whose alias is made to be pwmchip0's parent
+// name, and whose node's compatibles fill a line longer than any buffer of a
+// few hundred bytes, with text in it that looks like a variable; pwmchip5's
+// parent shows more than a page, which the kernel never does.
 TEST_F(SysfsTest, ChipsAreFoundByName)
 {
 	const auto parent = [this](const std::string &name, const std::string &uevent, const char *driver) {
@@ -309,12 +537,24 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 		}
 		return dir;
 	};
+	// Where a name is one chip's node path and another's alias, the node path
+	// wins; the kernel takes alias names from properties, which hold no
+	// slash, so only the order is seen here.
 	const std::string p0 = parent("4ff00000.pwm",
-				      "DRIVER=pwm-mediatek\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n",
+				      "DRIVER=pwm-mediatek\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n"
+				      "OF_ALIAS_1=backlight-pwm\nOF_ALIAS_2=/pwm@4ff01000\n",
 				      "pwm-mediatek");
-	const std::string p1 = parent("4ff01000.pwm", "OF_FULLNAME=/pwm@4ff01000\nOF_ALIAS_0=4ff00000.pwm\n",
-				      nullptr);
+	const std::string compatibles = "OF_COMPATIBLE_0=" + std::string(495, 'c') + "OF_ALIAS_0=pwm-ghost\n";
+	const std::string p1 = parent(
+		"4ff01000.pwm", "OF_FULLNAME=/pwm@4ff01000\n" + compatibles + "OF_ALIAS_0=4ff00000.pwm\n",
+		nullptr);
+	const std::string p5 = parent(
+		"4ff05000.pwm", "OF_COMPATIBLE_0=" + std::string(4096, 'c') + "\nOF_ALIAS_0=pwm5\n", nullptr);
 	fs::create_directory_symlink(p0, chip_ + "/device");
+	fs::create_directory(root_ + "/pwmchip5");
+	write_file(root_ + "/pwmchip5/npwm", "1\n");
+	fs::create_directory_symlink(p5, root_ + "/pwmchip5/device");
+	fs::create_directory(root_ + "/devices/pwmchip0"); // a chip's name, not the class folder's
 	for (const char *n : { "pwmchip3", "pwmchip2" }) {
 		fs::create_directory(root_ + "/" + n);
 		write_file(root_ + "/" + n + "/npwm", "2\n");
@@ -333,8 +573,14 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 		{ root_ + "/link-to-chip0", 0, 0 },
 		{ "4ff00000.pwm", 0, 0 }, // a parent's name before another's alias
 		{ "4ff01000.pwm", 2, 0 }, // one parent, two chips: the lower
-		{ "/pwm@4ff01000", 2, 0 },
+		{ "/pwm@4ff01000", 2, 0 }, // a node path before another's alias
 		{ "pwm0", 0, 0 },
+		{ "backlight-pwm", 0, 0 }, // a second alias
+		{ "4ff00000", -1, ENOENT }, // a parent name's start
+		{ "pwm-ghost", -1, ENOENT }, // inside a long line
+		{ "pwm5", -1, ENOENT }, // a uevent past a page
+		{ root_ + "/devices/pwmchip0", -1, ENOENT },
+		{ "pwmchip4294967296", -1, ENOENT }, // no chip 0 by wrapping
 		{ "/pwm@4ff02000", -1, ENOENT },
 		{ "pwm", -1, ENOENT },
 		{ "pwmchip7", -1, ENOENT },
@@ -364,7 +610,7 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 	std::vector<int> numbers;
 	for (int n = pwm_chip_next_number(-1); n >= 0; n = pwm_chip_next_number(n))
 		numbers.push_back(n);
-	EXPECT_EQ(numbers, (std::vector<int>{ 0, 2, 3 }))
+	EXPECT_EQ(numbers, (std::vector<int>{ 0, 2, 3, 5 }))
 		<< "in number order, past the folders that are no chip";
 	EXPECT_EQ(errno, ENOENT);
 }
@@ -382,9 +628,16 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		bool has_waveform;
 		pwm_waveform wf;
 	};
+	// A label longer than a line buffer of a few hundred bytes: kept to what
+	// the snapshot holds, and the holder's flag after it still read.
+	const std::string long_entry = " pwm-1   (" + std::string(300, 'l') +
+		"): requested\n  actual configuration:     enabled, 0/200000 ns, normal polarity\n";
+	const std::string kept_label(63, 'l');
 	// clang-format off
 	const info_case cases[] = {
 		{ "exported, inversed", true, nullptr, PWM_HOLDER_SYSFS, nullptr, true, { 100, 30, 70 } },
+		{ "a kernel driver of a long label", false, long_entry.c_str(), PWM_HOLDER_KERNEL, kept_label.c_str(),
+		  true, { 200000, 0, 0 } },
 		{ "not exported, no debugfs", false, nullptr, PWM_HOLDER_UNKNOWN, nullptr, false, {} },
 		{ "free", false, " pwm-1   ((null)              ):\n  actual configuration: read out error: -EOPNOTSUPP\n",
 		  PWM_HOLDER_NONE, nullptr, false, {} },
@@ -739,6 +992,7 @@ TEST_F(PermissionTest, WhatAUserWithoutRootGets)
 struct refusal_rule {
 	const char *attr; // nullptr: the driver takes every value
 	uint64_t lo, hi; // values outside are refused with EINVAL
+	bool cut_short = false; // instead, taken with a write one byte short
 };
 
 struct waveform_case {
@@ -793,6 +1047,8 @@ const waveform_case waveform_cases[] = {
 	{ "period below the shortest, inversed: all put back", { 100000, 50000, 1, false }, { 30, 10, 20 },
 	  -1, EINVAL, { "enable", "duty_cycle", "enable" }, { 100000, 50000, 1, false },
 	  { "period", 39, UINT64_MAX } },
+	{ "duty written short: refused, put back", { 100, 30, 1, false }, { 100, 40, 0 }, -1, EIO,
+	  { "duty_cycle" }, { 100, 30, 1, false }, { "duty_cycle", 0, 30, true } },
 	{ "enable refused: period and duty put back", { 1000, 500, 0, false }, { 2000, 1500, 0 }, -1, EINVAL,
 	  { "period", "duty_cycle", "period" }, { 1000, 500, 0, false }, { "enable", 0, 0 } },
 	{ "inversed on a waveform chip without debugfs: refused", { 100, 30, 1, false }, { 100, 30, 70 },
@@ -858,7 +1114,7 @@ TEST_P(WaveformTest, WritesOnlyWhatChangesInAnOrderTheKernelAccepts)
 	if (c.refuses.attr != nullptr) {
 		struct stat st;
 		ASSERT_EQ(stat((channel_dir(0) + "/" + c.refuses.attr).c_str(), &st), 0);
-		attr_refusal = { st.st_ino, c.refuses.lo, c.refuses.hi, EINVAL };
+		attr_refusal = { st.st_ino, c.refuses.lo, c.refuses.hi, EINVAL, c.refuses.cut_short };
 	}
 	pwm_waveform wf = c.wf;
 	errno = 0;

@@ -31,7 +31,10 @@ struct pwm_waveform {
 /* Opens chip N: through its character device /dev/pwmchipN where the
  * kernel gives the chip one (Linux 6.17 and later, drivers that describe
  * waveforms), through /sys/class/pwm/pwmchipN otherwise. NULL with errno on
- * failure (ENOENT for a chip that does not exist). */
+ * failure (ENOENT for a chip that does not exist; through sysfs, ERANGE for
+ * a channel count the kernel does not make, see pwm_chip_get_npwm, and
+ * EISDIR or EINVAL where a file the kernel makes is a folder or something
+ * else that is not a regular file, such as a FIFO). */
 struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
 
 /* Takes one channel of an open chip. The handle belongs to the chip and
@@ -132,7 +135,11 @@ struct pwm_chip *pwm_chip_open_by_name(const char *name);
  * on a kernel without PWM). */
 int pwm_chip_next_number(int after);
 
-/* The chip's number (N of pwmchipN), and how many channels it has. */
+/* The chip's number (N of pwmchipN), and how many channels it has. A chip
+ * has at least one: through sysfs the count is read when the chip is opened,
+ * and a count of 0 or past 32 bits fails the open with ERANGE; on a chip
+ * with a device node it is read from sysfs when first asked, and 0 comes
+ * with errno where it cannot be read (ERANGE as above). */
 unsigned int pwm_chip_get_number(const struct pwm_chip *chip);
 unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip);
 

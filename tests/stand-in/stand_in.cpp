@@ -9,6 +9,10 @@
 //                                        R >= 0, failing ones where R < 0
 //   QUORVIN_STAND_IN_DUTY=N:D            the Nth set leaves duty D in the
 //                                        caller's record
+// For pwm-detect and pwm-info it is one chip, pwmchip0, of three channels,
+// each free and switched off, driven through sysfs, its parent and driver
+// not shown; "npwm" and "info" in QUORVIN_STAND_IN_FAIL name
+// pwm_chip_get_npwm (which then gives 0) and pwm_chip_get_pwm_info.
 #include <quorvin.h>
 
 #include <errno.h>
@@ -23,13 +27,16 @@ struct pwm_chip {
 struct pwm {
 	int unused;
 };
+struct pwm_info {
+	unsigned int channel;
+};
 
 namespace {
 
 pwm_chip the_chip;
 pwm the_pwm;
 FILE *log_file;
-unsigned long calls_open, calls_get, calls_set;
+unsigned long calls_open, calls_get, calls_set, calls_npwm, calls_info;
 
 void log_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -99,4 +106,81 @@ extern "C" void pwm_chip_close(struct pwm_chip *chip)
 	log_line("close%s", chip == &the_chip ? "" : " bad-chip");
 	if (log_file != nullptr)
 		fflush(log_file);
+}
+
+extern "C" int pwm_chip_next_number(int after)
+{
+	if (after < 0)
+		return 0;
+	errno = ENOENT;
+	return -1;
+}
+
+extern "C" struct pwm_chip *pwm_chip_open_by_name(const char *name)
+{
+	log_line("open %s", name);
+	return should_fail("open", ++calls_open) ? nullptr : &the_chip;
+}
+
+extern "C" unsigned int pwm_chip_get_number(const struct pwm_chip * /*chip*/)
+{
+	return 0;
+}
+
+extern "C" unsigned int pwm_chip_get_npwm(const struct pwm_chip * /*chip*/)
+{
+	return should_fail("npwm", ++calls_npwm) ? 0 : 3;
+}
+
+extern "C" const char *pwm_chip_get_device_name(const struct pwm_chip * /*chip*/)
+{
+	return nullptr;
+}
+
+extern "C" const char *pwm_chip_get_driver_name(const struct pwm_chip * /*chip*/)
+{
+	return nullptr;
+}
+
+extern "C" int pwm_chip_has_device_node(const struct pwm_chip * /*chip*/)
+{
+	return 0;
+}
+
+extern "C" struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel)
+{
+	log_line("info%s %u", chip == &the_chip ? "" : " bad-chip", channel);
+	if (should_fail("info", ++calls_info))
+		return nullptr;
+	auto *info = static_cast<struct pwm_info *>(malloc(sizeof(struct pwm_info)));
+	if (info != nullptr)
+		info->channel = channel;
+	return info;
+}
+
+extern "C" void pwm_info_free(struct pwm_info *info)
+{
+	free(info);
+}
+
+extern "C" int pwm_info_get_holder(const struct pwm_info * /*info*/)
+{
+	return PWM_HOLDER_NONE;
+}
+
+extern "C" const char *pwm_info_get_label(const struct pwm_info * /*info*/)
+{
+	return nullptr;
+}
+
+extern "C" int pwm_info_get_waveform(const struct pwm_info * /*info*/, struct pwm_waveform *wf)
+{
+	*wf = {};
+	return 0;
+}
+
+extern "C" int pwm_round_waveform(struct pwm * /*pwm*/, struct pwm_waveform * /*wf*/)
+{
+	errno = EOPNOTSUPP;
+	return -1;
 }
