@@ -336,7 +336,20 @@ static bool chip_gone(struct pwm_chip *chip)
 // would find its channel busy.
 QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel)
 {
-	if (chip == nullptr || channel >= pwm_chip_get_npwm(chip)) {
+	if (chip == nullptr) {
+		errno = EINVAL;
+		return nullptr;
+	}
+	// A count that cannot be read says why: a count refused, or a chip
+	// whose sysfs folder went with its parent.
+	errno = 0;
+	const unsigned int npwm = pwm_chip_get_npwm(chip);
+	if (npwm == 0 && errno != 0) {
+		if (errno == ENOENT)
+			errno = ENODEV;
+		return nullptr;
+	}
+	if (channel >= npwm) {
 		errno = EINVAL;
 		return nullptr;
 	}

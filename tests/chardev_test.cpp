@@ -624,4 +624,12 @@ TEST_F(ChardevTest, ChannelOfAChipWhoseParentWentAwayIsNoDevice)
 	EXPECT_EQ(pwm_chip_get_pwm_info(chip, 1), nullptr);
 	EXPECT_EQ(errno, ENODEV);
 	pwm_chip_close(chip);
+
+	// Gone before its count was first asked.
+	chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	errno = 0;
+	EXPECT_EQ(pwm_chip_get_pwm_info(chip, 1), nullptr);
+	EXPECT_EQ(errno, ENODEV);
+	pwm_chip_close(chip);
 }

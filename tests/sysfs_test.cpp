@@ -631,13 +631,13 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	// A label longer than a line buffer of a few hundred bytes: kept to what
 	// the snapshot holds, and the holder's flag after it still read.
 	const std::string long_entry = " pwm-1   (" + std::string(300, 'l') +
-		"): requested\n  actual configuration:     enabled, 0/200000 ns, normal polarity\n";
+		"): requested\n  actual configuration:     enabled, 70000/200000 ns, normal polarity\n";
 	const std::string kept_label(63, 'l');
 	// clang-format off
 	const info_case cases[] = {
 		{ "exported, inversed", true, nullptr, PWM_HOLDER_SYSFS, nullptr, true, { 100, 30, 70 } },
 		{ "a kernel driver of a long label", false, long_entry.c_str(), PWM_HOLDER_KERNEL, kept_label.c_str(),
-		  true, { 200000, 0, 0 } },
+		  true, { 200000, 70000, 0 } },
 		{ "not exported, no debugfs", false, nullptr, PWM_HOLDER_UNKNOWN, nullptr, false, {} },
 		{ "free", false, " pwm-1   ((null)              ):\n  actual configuration: read out error: -EOPNOTSUPP\n",
 		  PWM_HOLDER_NONE, nullptr, false, {} },
