@@ -86,7 +86,7 @@ TEST_F(ChardevTest, ChannelsAreRequestedAndHeldUntilClose)
 	EXPECT_EQ(errno, EINVAL) << "beyond the chip's channels";
 
 	pwm_chip_close(a);
-	for (int h : chip_state.holder)
+	for (int64_t h : chip_state.holder)
 		EXPECT_EQ(h, -1) << "closing the chip frees its channels";
 	EXPECT_NE(pwm_chip_get_pwm(b, 1), nullptr);
 	pwm_chip_close(b);
