@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 #include <stdarg.h>
+// Its declaration names the symbol defined below: where time_t is 64 bits on a
+// 32-bit target, that is __ioctl_time64, which the library calls.
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
