@@ -71,10 +71,11 @@ void any_duty(cdev_model &m)
 	m.min_duty_ticks[0] = 0;
 }
 
-// Channel 0 held through the device by another process, which runs it.
+// Channel 0 held through the device by another process, which runs it (its
+// file's id names no process the tool could be: none has the id 0).
 void held_elsewhere(cdev_model &m)
 {
-	m.holder[0] = int64_t{ 7 } << 32 | 5;
+	m.holder[0] = 5;
 	m.hw[0] = { 0, 0, 30000, 10000, 0 };
 }
 
