@@ -71,6 +71,13 @@ void any_duty(cdev_model &m)
 	m.min_duty_ticks[0] = 0;
 }
 
+// No period above 1 ms: a longer one is refused, not rounded.
+void refuses_above_1ms(cdev_model &m)
+{
+	m.max_ticks = 1000;
+	m.refuses_above_longest = true;
+}
+
 // Channel 0 held through the device by another process, which runs it (its
 // file's id names no process the tool could be: none has the id 0).
 void held_elsewhere(cdev_model &m)
@@ -130,6 +137,9 @@ const tools_case cases[] = {
 	{ "InfoPeriodHolderUnknownAsked", info, { "-P", "30500", "3" }, "class", false, 0,
 	  info3_head + "\tchannel 0:\tunknown\tunreadable\trounded period=30000 duty-step=1000\n" + info3_sysfs1, "",
 	  any_duty, "request=1 setroundedwf=0 setexactwf=0" },
+	{ "InfoPeriodRefusedLetGo", info, { "-P", "2000000", "3" }, "class", true, 1,
+	  info3_head + "\tchannel 0:\tfree\tdisabled\n" + info3_sysfs1,
+	  "pwm-info: pwmchip3: channel 0: Numerical result out of range\n", refuses_above_1ms, "request=1 roundwf=1" },
 	{ "InfoPeriodListedHolderNotAsked", info, { "-P", "50500", "3" }, "class", true, 0,
 	  info3_head + info3_held0 + info3_sysfs1, "", held_elsewhere, "request=0 roundwf=0", "", listing3_held },
 	{ "InfoPeriodUnlistedHolderLeftAlone", info, { "-P", "50500", "3" }, "class", false, 0,

@@ -92,6 +92,7 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 	auto *wf = static_cast<struct pwmchip_waveform *>(arg);
 	const bool held = request != PWM_IOCTL_REQUEST && request != PWM_IOCTL_FREE && wf->hwpwm < npwm &&
 		holder[wf->hwpwm] == file;
+	const bool beyond = held && refuses_above_longest && wf->period_length_ns / tick > max_ticks;
 	switch (request) {
 	case PWM_IOCTL_REQUEST:
 		if (channel >= npwm)
@@ -109,6 +110,8 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 	case PWM_IOCTL_ROUNDWF:
 		if (!valid(*wf) || !held)
 			return fail(EINVAL);
+		if (beyond)
+			return fail(ERANGE);
 		*wf = round(*wf);
 		if (sibling_period_after_round != 0) {
 			leader_runs(sibling_period_after_round);
@@ -124,6 +127,8 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 	case PWM_IOCTL_SETEXACTWF:
 		if (!valid(*wf) || !held)
 			return fail(EINVAL);
+		if (beyond)
+			return fail(ERANGE);
 		// SETROUNDEDWF answers 0 even where it had to round up, as the
 		// kernel does.
 		return set(*wf, request == PWM_IOCTL_SETEXACTWF);

@@ -46,6 +46,8 @@ struct cdev_model {
 	// A running output told only a new offset keeps the old one until the
 	// next write.
 	bool offset_latched;
+	// A period above the longest is refused (ERANGE), not rounded down.
+	bool refuses_above_longest;
 
 	// The chip: who holds each channel (an open file's id, nobody or sysfs),
 	// what each runs, and the driver's memory.
