@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 // The library's device path against a model of the kernel's ioctls
-// (pwm_cdev_model.cpp), on a driver and a sequence of calls the input picks:
+// (tests/pwm_model/), on a driver and a sequence of calls the input picks:
 // waveforms of every kind, duty-only steps, a sibling channel switching on,
 // off, and between the library's check and its set. Held to the header's
 // words: a success means the model runs the waveform's rounding, at or below
@@ -10,31 +10,23 @@
 // costs one ioctl; pwm_get_waveform and pwm_round_waveform say what the
 // model runs and would run.
 #include "fuzz_input.h"
-#include "pwm_cdev_model.h"
+#include "cdev_interpose.h"
 
 #include <quorvin.h>
 
-#include <dlfcn.h>
 #include <errno.h>
-#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <string>
 
 namespace {
 
-// The model's chip is /dev/zero, which the made-up dev folder links to.
-bool is_model_chip(int fd)
-{
-	struct stat st;
-	return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 5);
-}
+cdev_model model;
 
 pwm_waveform ours(const pwmchip_waveform &k)
 {
@@ -53,24 +45,10 @@ pwmchip_waveform kernel_form(const pwm_waveform &wf)
 
 } // namespace
 
-extern "C" int ioctl(int fd, unsigned long request, ...)
+// The model's chip is /dev/zero, which the made-up dev folder links to.
+cdev_model *interposed_model()
 {
-	va_list ap;
-	va_start(ap, request);
-	void *arg = va_arg(ap, void *);
-	va_end(ap);
-	if (is_model_chip(fd))
-		return model_ioctl(fd, request, arg);
-	static auto *real = reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
-	return real(fd, request, arg);
-}
-
-extern "C" int close(int fd)
-{
-	if (is_model_chip(fd))
-		model_close(fd);
-	static auto *real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
-	return real(fd);
+	return &model;
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -92,19 +70,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	fuzz_input in{ data, size };
 	static const uint64_t ticks[] = { 1, 5, 38, 1000, 30517 };
-	model = {};
-	model.tick = ticks[in.byte() % 5];
+	// Two channels: the library drives channel 1, another process channel 0.
+	model = plain_cdev_model(2, ticks[in.byte() % 5]);
 	model.min_ticks = 1 + in.byte() % 8;
 	const uint8_t longest = in.byte() % 3;
 	model.max_ticks = longest == 0 ? 1000 : longest == 1 ? UINT32_MAX : INT64_MAX / model.tick;
 	const uint8_t quirks = in.byte();
 	model.offsets = static_cast<offset_support>(quirks % 3);
-	model.shared_period = (quirks & 4) != 0;
-	model.sticky_polarity = (quirks & 8) != 0;
-	model.polarity_stuck = (quirks & 16) != 0;
+	model.period_leader = 0;
+	if ((quirks & 4) != 0) {
+		model.period_follower = 1;
+		model.leader_yields = true;
+	}
+	if ((quirks & 8) != 0)
+		model.polarity[1] = (quirks & 16) != 0 ? POLARITY_KEPT : POLARITY_KEPT_ONCE;
 	model.offset_latched = (quirks & 32) != 0;
-	for (int &h : model.holder)
-		h = -1;
+	model.offset_rounds_up = (quirks & 64) != 0;
+	// Whether the old polarity may flip a waveform that is not read back.
+	const bool keeps_polarity = model.polarity[1] != POLARITY_DROPPED;
+	const bool polarity_stuck = model.polarity[1] == POLARITY_KEPT;
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	pwm *ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
@@ -121,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		const uint8_t kind = in.byte() % 6;
 		if (kind == 2 || kind == 3) {
 			// The sibling, as another process drives it.
-			model_sibling(kind == 2 ? model.tick * (model.min_ticks + in.byte()) : 0);
+			model.leader_runs(kind == 2 ? model.tick * (model.min_ticks + in.byte()) : 0);
 			continue;
 		}
 		if (kind == 4) {
@@ -137,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			pwm_waveform r = wf;
 			const pwmchip_waveform before = model.hw[1];
 			const int ret = pwm_round_waveform(ch, &r);
-			if (waveform_valid(wf) ? (ret != 0 || !same(r, model_round(kernel_form(wf))))
+			if (waveform_valid(wf) ? (ret != 0 || !same(r, model.round(kernel_form(wf))))
 					       : (ret == 0 || errno != EINVAL))
 				abort();
 			pwm_waveform got = {};
@@ -162,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		model.sibling_period_after_round = 0;
 		if (memcmp(&asked, &wf, sizeof(wf)) != 0)
 			abort(); // the caller's record is left as it was
-		const pwmchip_waveform makes = model_round(kernel_form(wf));
+		const pwmchip_waveform makes = model.round(kernel_form(wf));
 		if (ret == 0) {
 			// Read back off, an output may show the driver's shortest
 			// period: no active part either way.
@@ -171,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			// driver that flips its polarity unasked is not seen there.
 			const bool maybe_step = any_ok && wf.period_length_ns == last_ok.period_length_ns &&
 				wf.duty_offset_ns == 0 && last_ok.duty_offset_ns == 0;
-			const bool unseen = maybe_step && (model.sticky_polarity || model.polarity_stuck);
+			const bool unseen = maybe_step && keeps_polarity;
 			if (!waveform_valid(wf) || !at_or_below(wf, ours(makes)) ||
 			    (!off && !unseen && !same_output(ours(model.hw[1]), ours(makes))))
 				abort();
@@ -181,14 +165,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			// A refusal leaves the output as it was; only a driver that
 			// flips every waveform without an offset flips the old one
 			// too as it is put back.
-			const bool restore_flipped = err == EIO && model.polarity_stuck &&
+			const bool restore_flipped = err == EIO && polarity_stuck &&
 				before.period_length_ns != 0 && before.duty_offset_ns == 0;
 			if (memcmp(&model.hw[1], &before, sizeof(before)) != 0 && !restore_flipped)
 				abort();
 			if (err != EINVAL && err != EOPNOTSUPP && err != EIO && err != EAGAIN)
 				abort();
 			if (waveform_valid(wf) && at_or_below(wf, ours(makes)) && err != EAGAIN && !raced &&
-			    !model.polarity_stuck)
+			    !polarity_stuck)
 				abort(); // refused what the hardware makes
 			if (!waveform_valid(wf) && (err != EINVAL || model.ioctls != ioctls_before))
 				abort();

@@ -3,27 +3,24 @@
 // libquorvin's character-device path against an emulated PWM chip. No
 // kernel here has /dev/pwmchipN, so this test program supplies the one
 // system call the path talks to the device with, ioctl (and close, which
-// frees a file's channels): it takes the library's calls on /dev/zero, which
-// the made-up dev folder links to, and passes every other call on.
+// frees a file's channels): tests/pwm_model/ takes the library's calls on
+// /dev/zero, which the made-up dev folder links to, and passes every other
+// call on.
 #include "run_tool.h"
 
-#include "../quorvin/pwm_uapi.h"
+#include "cdev_interpose.h"
 
 #include <quorvin.h>
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <errno.h>
-#include <stdarg.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,170 +29,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A four-channel chip whose hardware counts in steps of 1000 ns, from a
-// shortest period of 1000 ns, and acts as timers whose channels share one
-// counter do: channel 3 runs at channel 2's period while channel 2 runs; an
-// offset is made only where the active part ends at the period's end (as an
-// inversed polarity), rounded up to a step; channel 3 makes no duty below
-// one step, and rounds a shorter one up to it; a channel switched off with an
-// offset keeps that polarity for the next waveform written (channel 1 for
-// good). Channels are held by an open file, or by sysfs (-2) for a channel
-// exported there.
-struct fake_chip {
-	static constexpr unsigned int npwm = 4;
-	static constexpr int sysfs = -2;
-	int holder[npwm]; // fd that holds the channel, or -1
-	pwmchip_waveform wf[npwm]; // what the hardware runs
-	bool stale_inversed[npwm];
-	int ioctls;
-	// Runs once, right after the next ROUNDWF: a sibling that moves
-	// between the library's check and its set.
-	void (*after_round)();
-};
-
-fake_chip chip_state;
-
-void reset_fake_chip()
-{
-	chip_state = {};
-	for (int &h : chip_state.holder)
-		h = -1;
-}
-
-bool is_fake_chip(int fd)
-{
-	struct stat st;
-	return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 5);
-}
-
-int fail(int err)
-{
-	errno = err;
-	return -1;
-}
-
-bool valid(const pwmchip_waveform &wf)
-{
-	return wf.__pad == 0 && wf.period_length_ns <= INT64_MAX &&
-		wf.duty_length_ns <= wf.period_length_ns &&
-		(wf.duty_offset_ns == 0 || wf.duty_offset_ns < wf.period_length_ns);
-}
-
-// The kernel's rule, as far as this hardware allows: the nearest value at
-// or below each one asked for, and the smallest there is where none is below.
-pwmchip_waveform round_wf(const pwmchip_waveform &wf)
-{
-	if (wf.period_length_ns == 0)
-		return { wf.hwpwm, 0, 0, 0, 0 };
-	uint64_t period = std::max<uint64_t>(wf.period_length_ns / 1000 * 1000, 1000);
-	if (wf.hwpwm == 3 && chip_state.wf[2].period_length_ns != 0)
-		period = chip_state.wf[2].period_length_ns;
-	uint64_t duty = std::min<uint64_t>(wf.duty_length_ns / 1000 * 1000, period);
-	if (wf.hwpwm == 3)
-		duty = std::max<uint64_t>(duty, 1000);
-	uint64_t offset = (wf.duty_offset_ns + 999) / 1000 * 1000;
-	if (offset + duty != period)
-		offset = 0;
-	return { wf.hwpwm, 0, period, duty, offset };
-}
-
-bool held(int fd, const pwmchip_waveform &wf)
-{
-	return wf.__pad == 0 && wf.hwpwm < fake_chip::npwm && chip_state.holder[wf.hwpwm] == fd;
-}
-
-int set_wf(const pwmchip_waveform &wf, bool exact)
-{
-	const pwmchip_waveform r = round_wf(wf);
-	if (exact && wf.period_length_ns != 0 &&
-	    (r.period_length_ns != wf.period_length_ns || r.duty_length_ns != wf.duty_length_ns ||
-	     r.duty_offset_ns != wf.duty_offset_ns))
-		return fail(EDOM);
-	pwmchip_waveform &hw = chip_state.wf[wf.hwpwm];
-	bool &stale = chip_state.stale_inversed[wf.hwpwm];
-	if (r.period_length_ns == 0) {
-		stale = hw.duty_offset_ns != 0;
-		hw = r;
-	} else if (stale && r.duty_offset_ns == 0) {
-		hw = { r.hwpwm, 0, r.period_length_ns, r.period_length_ns - r.duty_length_ns, 0 };
-		stale = wf.hwpwm == 1;
-	} else {
-		hw = r;
-		stale = false;
-	}
-	return 0;
-}
-
-int fake_ioctl(int fd, unsigned long request, unsigned long arg)
-{
-	++chip_state.ioctls;
-	// The waveform ioctls pass a pointer in the argument.
-	// NOLINTNEXTLINE(performance-no-int-to-ptr)
-	auto *wf = reinterpret_cast<pwmchip_waveform *>(arg);
-	switch (request) {
-	case PWM_IOCTL_REQUEST:
-		if (arg >= fake_chip::npwm)
-			return fail(EINVAL);
-		if (chip_state.holder[arg] != -1 && chip_state.holder[arg] != fd)
-			return fail(EBUSY);
-		chip_state.holder[arg] = fd;
-		return 0;
-	case PWM_IOCTL_FREE:
-		if (arg >= fake_chip::npwm)
-			return fail(EINVAL);
-		if (chip_state.holder[arg] == fd)
-			chip_state.holder[arg] = -1;
-		return 0;
-	case PWM_IOCTL_ROUNDWF:
-		if (!held(fd, *wf) || !valid(*wf))
-			return fail(EINVAL);
-		*wf = round_wf(*wf);
-		if (chip_state.after_round != nullptr) {
-			chip_state.after_round();
-			chip_state.after_round = nullptr;
-		}
-		return 0;
-	case PWM_IOCTL_GETWF:
-		if (!held(fd, *wf))
-			return fail(EINVAL);
-		*wf = chip_state.wf[wf->hwpwm];
-		return 0;
-	case PWM_IOCTL_SETROUNDEDWF:
-	case PWM_IOCTL_SETEXACTWF:
-		if (!valid(*wf) || !held(fd, *wf))
-			return fail(EINVAL);
-		// SETROUNDEDWF answers 0 even where it had to round up, as the
-		// kernel does.
-		return set_wf(*wf, request == PWM_IOCTL_SETEXACTWF);
-	default:
-		return fail(ENOTTY);
-	}
-}
+// The chip: shared_counter_cdev_model's driver (tests/pwm_model/). Channels
+// are held by an open file, or by sysfs for a channel exported there.
+cdev_model chip_state;
 
 } // namespace
 
-extern "C" int ioctl(int fd, unsigned long request, ...)
+cdev_model *interposed_model()
 {
-	va_list ap;
-	va_start(ap, request);
-	const unsigned long arg = va_arg(ap, unsigned long);
-	va_end(ap);
-	if (is_fake_chip(fd))
-		return fake_ioctl(fd, request, arg);
-	static auto *real = reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
-	return real(fd, request, arg);
-}
-
-extern "C" int close(int fd)
-{
-	if (is_fake_chip(fd)) {
-		for (int &h : chip_state.holder) {
-			if (h == fd)
-				h = -1;
-		}
-	}
-	static auto *real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
-	return real(fd);
+	return &chip_state;
 }
 
 namespace {
@@ -204,7 +46,7 @@ class ChardevTest : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		reset_fake_chip();
+		chip_state = shared_counter_cdev_model();
 		root_ = make_temp_dir();
 		fs::create_directory(root_ + "/dev");
 		fs::create_directory(root_ + "/sys");
@@ -244,7 +86,7 @@ TEST_F(ChardevTest, ChannelsAreRequestedAndHeldUntilClose)
 	EXPECT_EQ(errno, EINVAL) << "beyond the chip's channels";
 
 	pwm_chip_close(a);
-	for (int h : chip_state.holder)
+	for (int64_t h : chip_state.holder)
 		EXPECT_EQ(h, -1) << "closing the chip frees its channels";
 	EXPECT_NE(pwm_chip_get_pwm(b, 1), nullptr);
 	pwm_chip_close(b);
@@ -260,10 +102,9 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		int err;
 		int ioctls;
 		pwmchip_waveform applied; // the channel's hardware afterwards
-		void (*meanwhile)() = nullptr; // after the call's first ROUNDWF
+		uint64_t sibling_moves_to = 0; // channel 2's period, after the call's first ROUNDWF
 	};
 	// In order, each from the state the one before left.
-	const auto sibling_moves = [] { chip_state.wf[2].period_length_ns = 300000; };
 	// clang-format off
 	const wf_case cases[] = {
 		{ "first waveform: checked, read, set, read back", 2, { 50000, 20000, 0 }, 0, 0, 4, { 2, 0, 50000, 20000, 0 } },
@@ -285,7 +126,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		{ "held longer, offset dropped too: the period is the reason", 3, { 20000, 10000, 5000 }, -1, EINVAL, 1,
 		  { 3, 0, 40000, 10000, 0 } },
 		{ "sibling moves longer between check and set", 3, { 200000, 10000, 0 }, -1, EINVAL, 4,
-		  { 3, 0, 40000, 10000, 0 }, sibling_moves },
+		  { 3, 0, 40000, 10000, 0 }, 300000 },
 		{ "an offset ending the period", 2, { 100000, 50000, 50000 }, 0, 0, 4, { 2, 0, 100000, 50000, 50000 } },
 		{ "duty-only step whose offset it cannot make", 2, { 100000, 40000, 50000 }, -1, EOPNOTSUPP, 1,
 		  { 2, 0, 100000, 50000, 50000 } },
@@ -302,15 +143,15 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
 	ASSERT_NE(chip, nullptr);
-	pwm *pwms[fake_chip::npwm] = { nullptr, pwm_chip_get_pwm(chip, 1), pwm_chip_get_pwm(chip, 2),
-				       pwm_chip_get_pwm(chip, 3) };
+	pwm *pwms[cdev_model::max_npwm] = { nullptr, pwm_chip_get_pwm(chip, 1), pwm_chip_get_pwm(chip, 2),
+					    pwm_chip_get_pwm(chip, 3) };
 	ASSERT_NE(pwms[1], nullptr);
 	ASSERT_NE(pwms[2], nullptr);
 	ASSERT_NE(pwms[3], nullptr);
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		const int before = chip_state.ioctls;
-		chip_state.after_round = c.meanwhile;
+		chip_state.sibling_period_after_round = c.sibling_moves_to;
 		pwm_waveform wf = c.wf;
 		errno = 0;
 		EXPECT_EQ(pwm_set_waveform(pwms[c.channel], &wf), c.result);
@@ -318,7 +159,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 			EXPECT_EQ(errno, c.err);
 		}
 		EXPECT_EQ(chip_state.ioctls - before, c.ioctls);
-		const pwmchip_waveform &got = chip_state.wf[c.channel];
+		const pwmchip_waveform &got = chip_state.hw[c.channel];
 		EXPECT_EQ(got.hwpwm, c.applied.hwpwm);
 		EXPECT_EQ(got.period_length_ns, c.applied.period_length_ns);
 		EXPECT_EQ(got.duty_length_ns, c.applied.duty_length_ns);
@@ -335,7 +176,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	fs::create_directories(root_ + "/sys/pwmchip0");
 	std::ofstream(root_ + "/sys/pwmchip0/npwm") << "4\n";
 	chip_state.holder[3] = 99; // another open file
-	chip_state.wf[0] = { 0, 0, 30000, 10000, 0 };
+	chip_state.hw[0] = { 0, 0, 30000, 10000, 0 };
 	std::ofstream(root_ + "/sys/pwmchip0/pwm1") << ""; // a file, not an exported channel
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
@@ -374,7 +215,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 		EXPECT_EQ(r.duty_length_ns, c.answer.duty_length_ns);
 		EXPECT_EQ(r.duty_offset_ns, c.answer.duty_offset_ns);
 	}
-	EXPECT_EQ(chip_state.wf[2].duty_length_ns, 21000U) << "rounding changes no output";
+	EXPECT_EQ(chip_state.hw[2].duty_length_ns, 21000U) << "rounding changes no output";
 
 	// Looking asks the device nothing: the rest comes from debugfs.
 	struct info_case {
@@ -440,7 +281,7 @@ TEST_F(ChardevTest, BusyChannelIsTakenThroughSysfsOnlyWhereSysfsExportedIt)
 	ASSERT_EQ(system( // NOLINT(cert-env33-c): runs the project's own script
 			  ("'" MAKE_PWM_TREE "' '" + sys + "' 2").c_str()),
 		  0);
-	chip_state.holder[1] = fake_chip::sysfs; // pwm1/ is there
+	chip_state.holder[1] = cdev_model::sysfs; // pwm1/ is there
 	chip_state.holder[3] = 99; // another open file; no pwm3/ in sysfs
 
 	pwm_chip *chip = pwm_chip_open_by_number(0);
@@ -451,7 +292,7 @@ TEST_F(ChardevTest, BusyChannelIsTakenThroughSysfsOnlyWhereSysfsExportedIt)
 	EXPECT_EQ(pwm_set_waveform(through_sysfs, &wf), 0);
 	EXPECT_EQ(read_file(sys + "/pwmchip0/pwm1/duty_cycle").substr(0, 3), "14\n");
 	EXPECT_EQ(read_file(sys + "/pwmchip0/pwm1/enable"), "1\n");
-	EXPECT_EQ(chip_state.wf[1].period_length_ns, 0U) << "nothing went through the device";
+	EXPECT_EQ(chip_state.hw[1].period_length_ns, 0U) << "nothing went through the device";
 
 	errno = 0;
 	EXPECT_EQ(pwm_chip_get_pwm(chip, 3), nullptr);

@@ -58,6 +58,17 @@ tool_run run_program(const std::string &path, const std::string &name, const std
 		argv.push_back(const_cast<char *>("-0"));
 		argv.push_back(const_cast<char *>(name.c_str()));
 	}
+	// An emulator's own loader would take a library to preload for itself:
+	// qemu-user sets it in the program's environment with -E instead.
+	std::vector<const std::string *> host_env;
+	for (const auto &e : env) {
+		if (runner && tool_runner_names_program && e.starts_with("LD_PRELOAD=")) {
+			argv.push_back(const_cast<char *>("-E"));
+			argv.push_back(const_cast<char *>(e.c_str()));
+		} else {
+			host_env.push_back(&e);
+		}
+	}
 	argv.push_back(const_cast<char *>(runner ? path.c_str() : name.c_str()));
 	const char *const program = runner ? tool_runner[0] : path.c_str();
 	argv.reserve(argv.size() + args.size() + 1);
@@ -65,9 +76,9 @@ tool_run run_program(const std::string &path, const std::string &name, const std
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
 	std::vector<char *> envp;
-	envp.reserve(env.size() + 1);
-	for (const auto &e : env)
-		envp.push_back(const_cast<char *>(e.c_str()));
+	envp.reserve(host_env.size() + 1);
+	for (const auto *e : host_env)
+		envp.push_back(const_cast<char *>(e->c_str()));
 	envp.push_back(nullptr);
 
 	posix_spawn_file_actions_t actions;
