@@ -6,8 +6,6 @@
 
 #include <quorvin.h>
 
-#include "tool_text.h"
-
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -59,7 +57,7 @@ bool print_chip_line(struct pwm_chip *chip, void * /*unused*/)
 	} else if (errno == EACCES || errno == EPERM) {
 		fflush(stdout);
 		const std::string what = std::string(node) + " (driven through sysfs)";
-		report_errno("pwm-detect", what.c_str());
+		report_errno(tool, what.c_str());
 	}
 	return true;
 }
