@@ -713,6 +713,10 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	errno = 0;
 	EXPECT_EQ(pwm_round_waveform(pwm, &wf), -1);
 	EXPECT_EQ(errno, EOPNOTSUPP);
+	pwm_waveform invalid{ 100, 101, 0 };
+	errno = 0;
+	EXPECT_EQ(pwm_round_waveform(pwm, &invalid), -1);
+	EXPECT_EQ(errno, EINVAL) << "an invalid waveform is that before it is one sysfs cannot round";
 	pwm_info *info = pwm_chip_get_pwm_info(chip, 1);
 	ASSERT_NE(info, nullptr);
 	EXPECT_EQ(pwm_info_get_holder(info), PWM_HOLDER_SYSFS);
@@ -1006,6 +1010,7 @@ struct waveform_case {
 	refusal_rule refuses = {};
 	bool waveform_chip = false; // the chip has a device node
 	const char *actual = nullptr; // debugfs's "actual configuration" of pwm-0
+	bool read_first = false; // the waveform read back once before the call
 };
 
 // clang-format off
@@ -1076,6 +1081,11 @@ const waveform_case waveform_cases[] = {
 	  { 200, 30, 1, false }, {}, false, "   enabled, 29/198 ns, normal polarity" },
 	{ "found running at a longer period than sysfs says: refused", { 100, 30, 1, false }, { 100, 40, 0 }, -1,
 	  EINVAL, { "duty_cycle" }, { 100, 30, 1, false }, {}, false, "   enabled, 30/120 ns, normal polarity" },
+	{ "the same, read back first: still checked", { 100, 30, 1, false }, { 100, 40, 0 }, -1,
+	  EINVAL, { "duty_cycle" }, { 100, 30, 1, false }, {}, false, "   enabled, 30/120 ns, normal polarity", true },
+	{ "found inversed at full duty: a running start, off in the waveform's terms", { 100, 100, 1, true },
+	  { 100, 40, 0 }, 0, 0, { "enable", "duty_cycle", "polarity", "enable" }, { 100, 40, 1, false }, {}, false,
+	  nullptr, true },
 	{ "start refused, put back to stopped: stopped first", { 1000, 500, 0, false }, { 100, 50, 0 }, -1, EINVAL,
 	  { "duty_cycle", "period", "enable", "period", "duty_cycle" }, { 1000, 500, 0, false }, {}, false,
 	  "   disabled, 0/0 ns, normal polarity" },
@@ -1110,6 +1120,14 @@ TEST_P(WaveformTest, WritesOnlyWhatChangesInAnOrderTheKernelAccepts)
 	pwm *pwm = pwm_chip_get_pwm(chip, 0);
 	ASSERT_NE(pwm, nullptr);
 
+	if (c.read_first) {
+		pwm_waveform seen{ 1, 1, 1 };
+		ASSERT_EQ(pwm_get_waveform(pwm, &seen), 0);
+		if (c.before.inversed && c.before.duty == c.before.period) {
+			EXPECT_EQ(seen.period_length_ns + seen.duty_length_ns + seen.duty_offset_ns, 0U)
+				<< "inversed at full duty has no active part";
+		}
+	}
 	write_recorder recorder(channel_dir(0));
 	if (c.refuses.attr != nullptr) {
 		struct stat st;
