@@ -51,6 +51,12 @@ cdev_model *interposed_model()
 	return &model;
 }
 
+namespace {
+
+std::string listing_path;
+
+} // namespace
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	char root[] = "/tmp/quorvin-fuzz-XXXXXX";
@@ -63,8 +69,69 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	setenv("QUORVIN_DEV_DIR", dev.c_str(), 1);
 	setenv("QUORVIN_SYSFS_DIR", (std::string(root) + "/sys").c_str(), 1);
 	setenv("QUORVIN_DEBUGFS_PWM", (std::string(root) + "/debugfs-pwm").c_str(), 1);
+	// The chip's count, where describing a channel reads it.
+	const std::string chip = std::string(root) + "/sys/pwmchip0";
+	if (mkdir((std::string(root) + "/sys").c_str(), 0755) < 0 || mkdir(chip.c_str(), 0755) < 0)
+		abort();
+	FILE *npwm = fopen((chip + "/npwm").c_str(), "w");
+	if (npwm == nullptr)
+		abort();
+	fputs("2\n", npwm);
+	fclose(npwm);
+	listing_path = std::string(root) + "/debugfs-pwm";
 	return 0;
 }
+
+namespace {
+
+// Channel 0 is another process's while it runs.
+bool sibling_held()
+{
+	return model.holder[0] != -1 || model.hw[0].period_length_ns != 0;
+}
+
+// The kernel's listing of the model's chip: channel 0 held by another
+// process or free, channel 1 by the library, each with what it runs.
+void write_listing()
+{
+	FILE *f = fopen(listing_path.c_str(), "w");
+	if (f == nullptr)
+		abort();
+	fputs("0: platform/4ff00000.pwm, npwm: 2\n", f);
+	for (unsigned int c = 0; c < 2; ++c) {
+		const pwmchip_waveform &hw = model.hw[c];
+		const bool held = c == 1 || sibling_held();
+		fprintf(f, " pwm-%u   (%-20.20s):%s\n  actual configuration: %llu/%llu [+%llu]\n", c,
+			held ? "pwm-cdev (pid=1)" : "(null)", held ? " requested" : "",
+			static_cast<unsigned long long>(hw.duty_length_ns),
+			static_cast<unsigned long long>(hw.period_length_ns),
+			static_cast<unsigned long long>(hw.duty_offset_ns));
+	}
+	fclose(f);
+}
+
+// Describing both channels asks the device nothing but the read-back of the
+// library's own, and says who holds each and what it runs.
+void check_descriptions(pwm_chip *chip)
+{
+	write_listing();
+	const int requests = model.calls[_IOC_NR(PWM_IOCTL_REQUEST)];
+	const int holder0 = model.holder[0];
+	for (unsigned int c = 0; c < 2; ++c) {
+		pwm_info *info = pwm_chip_get_pwm_info(chip, c);
+		pwm_waveform wf = {};
+		const int want = c == 1 || sibling_held() ? PWM_HOLDER_DEVICE : PWM_HOLDER_NONE;
+		if (info == nullptr || pwm_info_get_holder(info) != want ||
+		    pwm_info_get_waveform(info, &wf) != 0 ||
+		    !same_waveform(wf, read_back_form(ours(model.hw[c]))))
+			abort();
+		pwm_info_free(info);
+	}
+	if (model.calls[_IOC_NR(PWM_IOCTL_REQUEST)] != requests || model.holder[0] != holder0)
+		abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -129,6 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			    !same_waveform(got, read_back_form(ours(before))) ||
 			    !same_waveform(got, read_back_form(ours(model.hw[1]))))
 				abort();
+			check_descriptions(chip);
 			continue;
 		}
 
