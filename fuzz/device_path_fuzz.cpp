@@ -116,7 +116,7 @@ void check_descriptions(pwm_chip *chip)
 {
 	write_listing();
 	const auto requests = model.calls[_IOC_NR(PWM_IOCTL_REQUEST)];
-	const int holder0 = model.holder[0];
+	const int64_t holder0 = model.holder[0];
 	for (unsigned int c = 0; c < 2; ++c) {
 		pwm_info *info = pwm_chip_get_pwm_info(chip, c);
 		pwm_waveform wf = {};
