@@ -192,9 +192,11 @@ static int open_sysfs_lazily(struct pwm_chip *chip)
 {
 	if (chip->sysfs_dirfd >= 0)
 		return 0;
-	unsigned int npwm = 0;
-	chip->sysfs_dirfd = sysfs_open_chip(chip->number, &npwm);
-	return chip->sysfs_dirfd < 0 ? -1 : 0;
+	chip->sysfs_dirfd = sysfs_open_chip(chip->number, &chip->npwm);
+	if (chip->sysfs_dirfd < 0)
+		return -1;
+	chip->npwm_known = true;
+	return 0;
 }
 
 // The device refuses a channel that sysfs exported (EBUSY). Such a channel
@@ -320,15 +322,6 @@ QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	return chardev_channel_round(pwm->cdev, wf);
 }
 
-// Whether the chip is still there: its sysfs folder goes with its parent
-// device (an unbound driver), while handles opened before stay open.
-static bool chip_gone(struct pwm_chip *chip)
-{
-	if (open_sysfs_lazily(chip) < 0)
-		return errno == ENOENT;
-	return faccessat(chip->sysfs_dirfd, "npwm", F_OK, 0) < 0 && errno == ENOENT;
-}
-
 // Who holds a channel, and what it runs, by looking only: this handle's own
 // channels, the channel's sysfs folder where it is exported, and the
 // kernel's debugfs listing for the rest. Nothing is requested or exported on
@@ -340,20 +333,19 @@ QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsign
 		errno = EINVAL;
 		return nullptr;
 	}
-	// A count that cannot be read says why: a count refused, or a chip
-	// whose sysfs folder went with its parent.
-	errno = 0;
-	const unsigned int npwm = pwm_chip_get_npwm(chip);
-	if (npwm == 0 && errno != 0) {
+	// The chip's sysfs folder, and its count with it, goes with its parent
+	// device (an unbound driver), while handles opened before stay open: a
+	// chip gone is ENODEV; a count refused says why.
+	if (open_sysfs_lazily(chip) < 0) {
 		if (errno == ENOENT)
 			errno = ENODEV;
 		return nullptr;
 	}
-	if (channel >= npwm) {
+	if (channel >= chip->npwm) {
 		errno = EINVAL;
 		return nullptr;
 	}
-	if (chip_gone(chip)) {
+	if (faccessat(chip->sysfs_dirfd, "npwm", F_OK, 0) < 0 && errno == ENOENT) {
 		errno = ENODEV;
 		return nullptr;
 	}
