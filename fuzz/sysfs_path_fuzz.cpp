@@ -8,7 +8,8 @@
 // means the model runs what was asked, in the driver's rounding, and no
 // write was refused on the way; a refusal leaves the channel as it was, with
 // a documented errno, and comes only where the waveform cannot be made or a
-// write was refused; a duty-only step costs one write and no read.
+// write was refused; a duty-only step costs one write and no read; describing
+// the channels writes nothing and tells each holder and waveform right.
 #include "attr_io.h"
 #include "debugfs.h"
 #include "fuzz_input.h"
@@ -168,10 +169,66 @@ int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual)
 	return 0;
 }
 
-int debugfs_read_channel(unsigned int, unsigned int, struct debugfs_channel *)
+namespace {
+
+// What another user's channel 0 runs, free, as the listing shows it.
+pwm_waveform free_channel_runs;
+
+} // namespace
+
+// The kernel's listing: channel 1 exported, channel 0 free; root's.
+int debugfs_read_channel(unsigned int, unsigned int channel, struct debugfs_channel *out)
 {
-	abort(); // channel descriptions are not asked for here
+	if (!smodel.debugfs_readable) {
+		errno = EACCES;
+		return -1;
+	}
+	*out = {};
+	out->requested = channel == 1;
+	if (channel == 1)
+		strcpy(out->label, "sysfs");
+	out->has_actual = true;
+	out->actual = channel == 1 ? smodel.hw : free_channel_runs;
+	return 0;
 }
+
+namespace {
+
+// The exported channel's attributes as pwm_get_waveform gives them.
+pwm_waveform attrs_form(const sysfs_attrs &a)
+{
+	if (!a.enabled || a.period == 0)
+		return {};
+	if (!a.inversed)
+		return read_back_form({ a.period, a.duty, 0 });
+	return a.duty < a.period ? pwm_waveform{ a.period, a.period - a.duty, a.duty } : pwm_waveform{};
+}
+
+// Describing both channels writes nothing and says who holds each and what
+// it runs: the attributes of the exported one, the listing's of the free one.
+void check_descriptions(pwm_chip *chip, const pwm_waveform &wf, int ret, int err)
+{
+	const unsigned int writes = smodel.writes;
+	const sysfs_attrs attrs = smodel.attrs;
+	for (unsigned int c = 0; c < 2; ++c) {
+		pwm_info *info = pwm_chip_get_pwm_info(chip, c);
+		const int holder = c == 1         ? PWM_HOLDER_SYSFS
+			: smodel.debugfs_readable ? PWM_HOLDER_NONE
+						  : PWM_HOLDER_UNKNOWN;
+		const bool has_wf = c == 1 || smodel.debugfs_readable;
+		const pwm_waveform want = c == 1 ? attrs_form(attrs) : read_back_form(free_channel_runs);
+		pwm_waveform got = {};
+		if (info == nullptr || pwm_info_get_holder(info) != holder ||
+		    (pwm_info_get_waveform(info, &got) == 0) != has_wf ||
+		    (has_wf && !same_waveform(got, want)))
+			broken("a channel described as something else", wf, ret, err);
+		pwm_info_free(info);
+	}
+	if (smodel.writes != writes || !same_attrs(smodel.attrs, attrs))
+		broken("describing a channel wrote to it", wf, ret, err);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -217,6 +274,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	smodel.rounds_up = (quirks & 64) != 0;
 	smodel.inversed = static_cast<enum inversed_support>(in.byte() % 3);
 	auto value = [&in] { return in.value(smodel.tick, smodel.min_period); };
+	free_channel_runs = {};
+	if (const uint64_t p = value(); p != 0)
+		free_channel_runs = { p, p / 3, 0 };
 
 	// Any state the kernel can hold; else a fresh export's.
 	const uint8_t start_flags = in.byte();
@@ -352,6 +412,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			if (makeable && honest && !injected && !unconfirmable)
 				broken("refused what the hardware makes", wf, ret, err);
 		}
+		check_descriptions(chip, wf, ret, err);
 		last = wf;
 		last_made = ret == 0;
 		if (ret == 0) {

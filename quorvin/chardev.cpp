@@ -199,6 +199,27 @@ static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf
 	}
 }
 
+// Puts back what ran before a call that failed after it may have written:
+// unchecked against what was asked, since a driver may make something else
+// of it, so the next waveform is checked in full, not taken as a step. Where
+// what ran was read (*read), a driver that keeps part of its old state (an
+// offset, a polarity) until it is written again gets it a second time. The
+// call's errno stays.
+__attribute__((cold, noinline)) static void put_back(struct chardev_channel *ch,
+						     const struct pwmchip_waveform *was, bool read)
+{
+	const int saved = errno;
+	ch->applied = false;
+	for (int pass = 0; pass < 2; ++pass) {
+		struct pwmchip_waveform got = {};
+		got.hwpwm = ch->hwpwm;
+		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, was) < 0 || !read ||
+		    ioctl(ch->fd, PWM_IOCTL_GETWF, &got) < 0 || same_output(got, *was))
+			break;
+	}
+	errno = saved;
+}
+
 // Any waveform but a duty-only step. Kept out of line so that the step below
 // stays a short leaf.
 __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
@@ -221,17 +242,13 @@ __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 			return 0;
 		}
 	}
-	// A refusal before any write leaves the channel as it was. Otherwise
-	// what ran is put back, unchecked: a driver may make something else
-	// of it, so the next waveform is checked in full, not taken as a step.
+	// A refusal before any write leaves the channel as it was.
 	if (!rec.wrote)
 		return -1;
-	ch->applied = false;
-	if (rec.have_before) {
-		const int saved = errno;
-		(void)ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &rec.before);
-		errno = saved;
-	}
+	if (rec.have_before)
+		put_back(ch, &rec.before, true);
+	else
+		ch->applied = false;
 	return -1;
 }
 
@@ -245,7 +262,9 @@ int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform 
 	if (ch->applied && wf->period_length_ns == ch->last.period_length_ns && wf->period_length_ns != 0 &&
 	    wf->duty_offset_ns == 0 && ch->last.duty_offset_ns == 0) {
 		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &kwf) < 0) {
-			ch->applied = false;
+			// Maybe halfway through the driver's write: what ran
+			// is what the last call asked, rounded as it was then.
+			put_back(ch, &ch->last, false);
 			return -1;
 		}
 		ch->last.duty_length_ns = wf->duty_length_ns;

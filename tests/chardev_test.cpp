@@ -106,6 +106,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		int ioctls;
 		pwmchip_waveform applied; // the channel's hardware afterwards
 		uint64_t sibling_moves_to = 0; // channel 2's period, after the call's first ROUNDWF
+		uint8_t sets_fail_midway = 0;
 	};
 	// In order, each from the state the one before left.
 	// clang-format off
@@ -123,7 +124,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		{ "period 0 with a duty", 2, { 0, 5, 0 }, -1, EINVAL, 0, { 2, 0, 50000, 1000, 0 } },
 		{ "period 0 switches off", 2, { 0, 0, 0 }, 0, 0, -1, { 2, 0, 0, 0, 0 } },
 		{ "channel 2 runs again", 2, { 40000, 0, 0 }, 0, 0, -1, { 2, 0, 40000, 0, 0 } },
-		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, -1, { 0, 0, 0, 0, 0 } },
+		{ "period held longer by a sibling", 3, { 20000, 10000, 0 }, -1, EINVAL, -1, { 3, 0, 0, 0, 0 } },
 		{ "period held shorter by a sibling", 3, { 100000, 10000, 0 }, 0, 0, -1, { 3, 0, 40000, 10000, 0 } },
 		{ "duty below the shortest it makes", 3, { 40000, 500, 0 }, -1, EINVAL, -1, { 3, 0, 40000, 10000, 0 } },
 		{ "held longer, offset dropped too: the period is the reason", 3, { 20000, 10000, 5000 }, -1, EINVAL, -1,
@@ -141,6 +142,11 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		{ "channel 1 keeps its polarity for good: EIO, off again as before", 1, { 100000, 20000, 0 }, -1, EIO, -1, { 1, 0, 0, 0, 0 } },
 		{ "full duty: an offset that cannot show is dropped", 2, { 100000, 100000, 50000 }, 0, 0, -1, { 2, 0, 100000, 100000, 0 } },
 		{ "the same offset asked, now made: read back", 2, { 100000, 50000, 50000 }, 0, 0, -1, { 2, 0, 100000, 50000, 50000 } },
+		{ "no offset again", 2, { 60000, 30000, 0 }, 0, 0, -1, { 2, 0, 60000, 30000, 0 } },
+		{ "a set failing halfway: EIO, what ran put back", 2, { 80000, 10000, 0 }, -1, EIO, -1, { 2, 0, 60000, 30000, 0 }, 0, 1 },
+		{ "after a put-back a step in the old frame is checked in full, not a one-ioctl step", 2, { 60000, 31000, 0 }, 0, 0, 4,
+		  { 2, 0, 60000, 31000, 0 } },
+		{ "a duty step failing halfway: EIO, what ran put back", 2, { 60000, 32000, 0 }, -1, EIO, -1, { 2, 0, 60000, 31000, 0 }, 0, 1 },
 	};
 	// clang-format on
 
@@ -156,6 +162,7 @@ TEST_F(ChardevTest, WaveformsAreRoundedDownOrRefusedUntouched)
 		const int before = chip_state.ioctls;
 		const int rounded_sets_before = chip_state.calls[_IOC_NR(PWM_IOCTL_SETROUNDEDWF)];
 		chip_state.sibling_period_after_round = c.sibling_moves_to;
+		chip_state.sets_failing_midway = c.sets_fail_midway;
 		pwm_waveform wf = c.wf;
 		errno = 0;
 		EXPECT_EQ(pwm_set_waveform(pwms[c.channel], &wf), c.result);

@@ -63,6 +63,11 @@ int cdev_model::set(const struct pwmchip_waveform &wf, bool exact)
 	if (exact && wf.period_length_ns != 0 && !same(r, wf))
 		return fail(EDOM);
 	struct pwmchip_waveform &out = hw[wf.hwpwm];
+	if (sets_failing_midway != 0 && r.period_length_ns != 0) {
+		--sets_failing_midway;
+		out = { wf.hwpwm, 0, r.period_length_ns, 0, 0 };
+		return fail(EIO);
+	}
 	bool &stale = stale_inversed[wf.hwpwm];
 	if (r.period_length_ns == 0) {
 		stale = polarity[wf.hwpwm] != POLARITY_DROPPED && out.duty_offset_ns != 0;
@@ -121,7 +126,9 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 	case PWM_IOCTL_GETWF:
 		if (wf->__pad != 0 || !held)
 			return fail(EINVAL);
-		*wf = hw[wf->hwpwm];
+		// The kernel answers in the caller's record: its channel stays.
+		*wf = { wf->hwpwm, 0, hw[wf->hwpwm].period_length_ns, hw[wf->hwpwm].duty_length_ns,
+			hw[wf->hwpwm].duty_offset_ns };
 		return 0;
 	case PWM_IOCTL_SETROUNDEDWF:
 	case PWM_IOCTL_SETEXACTWF:
@@ -162,8 +169,10 @@ struct cdev_model plain_cdev_model(uint32_t npwm, uint64_t tick)
 	m.max_ticks = INT64_MAX / tick;
 	m.period_leader = -1;
 	m.period_follower = -1;
-	for (int64_t &h : m.holder)
-		h = cdev_model::nobody;
+	for (uint32_t c = 0; c < cdev_model::max_npwm; ++c) {
+		m.holder[c] = cdev_model::nobody;
+		m.hw[c].hwpwm = c;
+	}
 	return m;
 }
 

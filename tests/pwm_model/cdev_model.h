@@ -60,6 +60,11 @@ struct cdev_model {
 	// Runs once, right after the next ROUNDWF: the leader switched on at
 	// this period by another file, between a caller's check and its set.
 	uint64_t sibling_period_after_round; // 0: nothing happens
+	// The next this many sets of a running waveform fail halfway, as on a
+	// driver that stops the output to write its registers and whose bus
+	// fails between two of them: the output stopped, the new period
+	// written, the rest not, and the answer EIO.
+	uint8_t sets_failing_midway;
 	// Channels a process still held as it exited, one bit each (the shim's).
 	uint32_t held_at_exit;
 
