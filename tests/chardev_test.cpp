@@ -249,7 +249,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 		{ false, 1, PWM_HOLDER_UNKNOWN, nullptr, false, {} }, // its pwm1 in sysfs is no folder
 		{ false, 2, PWM_HOLDER_DEVICE, nullptr, true, { 50000, 21000, 0 } }, // this handle's own
 		{ false, 3, PWM_HOLDER_UNKNOWN, nullptr, false, {} },
-		{ true, 0, PWM_HOLDER_NONE, nullptr, true, { 30000, 10000, 0 } },
+		{ true, 0, PWM_HOLDER_KERNEL, "pwm-fan", true, { 30000, 10000, 0 } }, // a kernel driver's name alike
 		{ true, 1, PWM_HOLDER_NONE, nullptr, true, {} }, // no active part: read back as off
 		{ true, 3, PWM_HOLDER_DEVICE, "pwm-cdev (pid=99)", true, { 40000, 40000, 0 } },
 		{ true, 2, PWM_HOLDER_DEVICE, "pwm-cdev (pid=1)", true, { 50000, 21000, 0 } },
@@ -261,7 +261,7 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 		if (c.listing) {
 			std::ofstream(root_ + "/debugfs-pwm")
 				<< "0: platform/4ff00000.pwm, npwm: 4\n"
-				   " pwm-0   ((null)              ):\n"
+				   " pwm-0   (pwm-fan             ): requested enabled\n"
 				   "  actual configuration:     enabled, 10000/30000 ns, normal polarity\n"
 				   " pwm-1   ((null)              ):\n"
 				   "  actual configuration:     enabled, 0/39 ns, normal polarity\n"
@@ -443,7 +443,9 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 	ASSERT_GE(pid, 0);
 	if (pid == 0) {
 		const uid_t nobody = 65534;
-		int got[3] = { -1, -1, -1 }; // errno by name, by "pwmchip0", has_device_node by number
+		// errno by name, by "pwmchip0", has_device_node by number, and
+		// whether pwm-detect said why it drives the chip through sysfs.
+		int got[4] = { -1, -1, -1, -1 };
 		if (setgid(nobody) == 0 && setuid(nobody) == 0) {
 			errno = 0;
 			pwm_chip *named = pwm_chip_open_by_name(node.c_str());
@@ -455,12 +457,17 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 			pwm_chip *by_number = pwm_chip_open_by_number(0);
 			got[2] = by_number == nullptr ? -errno : pwm_chip_has_device_node(by_number);
 			pwm_chip_close(by_number);
+			const tool_run detect = run_program(PWM_DETECT_PATH, "pwm-detect", {},
+							    { "QUORVIN_DEV_DIR=" + root_ + "/dev",
+							      "QUORVIN_SYSFS_DIR=" + root_ + "/sys" });
+			got[3] = detect.status == 0 && detect.out.find(" sysfs\n") != std::string::npos &&
+				detect.err == "pwm-detect: " + node + " (driven through sysfs): Permission denied\n";
 		}
 		(void)!write(fds[1], got, sizeof(got));
 		_exit(0);
 	}
 	close(fds[1]);
-	int got[3] = { -2, -2, -2 };
+	int got[4] = { -2, -2, -2, -2 };
 	EXPECT_EQ(read(fds[0], got, sizeof(got)), static_cast<ssize_t>(sizeof(got)));
 	close(fds[0]);
 	int status = 0;
@@ -468,6 +475,7 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 	EXPECT_EQ(got[0], EACCES) << "the device node named";
 	EXPECT_EQ(got[1], 0) << "pwmchip0: through sysfs";
 	EXPECT_EQ(got[2], 0) << "by number: through sysfs";
+	EXPECT_EQ(got[3], 1) << "pwm-detect: through sysfs, and why";
 }
 
 TEST_F(ChardevTest, ChannelOfAChipWhoseParentWentAwayIsNoDevice)

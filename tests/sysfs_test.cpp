@@ -541,7 +541,7 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 	// wins; the kernel takes alias names from properties, which hold no
 	// slash, so only the order is seen here.
 	const std::string p0 = parent("4ff00000.pwm",
-				      "DRIVER=pwm-mediatek\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n"
+				      "DRIVER=pwm-mediatek\nOF_NAME=pwm\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n"
 				      "OF_ALIAS_1=backlight-pwm\nOF_ALIAS_2=/pwm@4ff01000\n",
 				      "pwm-mediatek");
 	const std::string compatibles = "OF_COMPATIBLE_0=" + std::string(495, 'c') + "OF_ALIAS_0=pwm-ghost\n";
@@ -582,7 +582,7 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 		{ root_ + "/devices/pwmchip0", -1, ENOENT },
 		{ "pwmchip4294967296", -1, ENOENT }, // no chip 0 by wrapping
 		{ "/pwm@4ff02000", -1, ENOENT },
-		{ "pwm", -1, ENOENT },
+		{ "pwm", -1, ENOENT }, // a node's name, not its path
 		{ "pwmchip7", -1, ENOENT },
 		{ root_ + "/devices", -1, ENOENT },
 		{ "", -1, EINVAL },
@@ -636,6 +636,10 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 	// clang-format off
 	const info_case cases[] = {
 		{ "exported, inversed", true, nullptr, PWM_HOLDER_SYSFS, nullptr, true, { 100, 30, 70 } },
+		{ "exported: its attributes, whatever the listing's hardware line says", true,
+		  " pwm-1   (sysfs               ): requested enabled\n"
+		  "  actual configuration:     enabled, 60/99 ns, inverse polarity\n",
+		  PWM_HOLDER_SYSFS, "sysfs", true, { 100, 30, 70 } },
 		{ "a kernel driver of a long label", false, long_entry.c_str(), PWM_HOLDER_KERNEL, kept_label.c_str(),
 		  true, { 200000, 70000, 0 } },
 		{ "not exported, no debugfs", false, nullptr, PWM_HOLDER_UNKNOWN, nullptr, false, {} },

@@ -99,7 +99,9 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * A waveform that changes only the duty of the one before, without an
  * offset, costs one system call and is not read back: a sibling that takes
  * over a shared period during a sweep is not seen until the next call that
- * changes the period. */
+ * changes the period. Should the driver fail such a step through the device
+ * node (its own errno, maybe halfway through its write), the waveform before
+ * it is set again as it was asked, and the next call is checked in full. */
 int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
 /* Releases the chip, its channel handles and its holds on the channels. The
