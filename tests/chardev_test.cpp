@@ -461,7 +461,9 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 							    { "QUORVIN_DEV_DIR=" + root_ + "/dev",
 							      "QUORVIN_SYSFS_DIR=" + root_ + "/sys" });
 			got[3] = detect.status == 0 && detect.out.find(" sysfs\n") != std::string::npos &&
-				detect.err == "pwm-detect: " + node + " (driven through sysfs): Permission denied\n";
+				detect.err ==
+					"pwm-detect: " + node +
+						" (driven through sysfs): Permission denied\n";
 		}
 		(void)!write(fds[1], got, sizeof(got));
 		_exit(0);
