@@ -154,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		model.polarity[1] = (quirks & 16) != 0 ? POLARITY_KEPT : POLARITY_KEPT_ONCE;
 	model.offset_latched = (quirks & 32) != 0;
 	model.offset_rounds_up = (quirks & 64) != 0;
+	model.dark_reads_shortest = (quirks & 128) != 0;
 	// Whether the old polarity may flip a waveform that is not read back.
 	const bool keeps_polarity = model.polarity[1] != POLARITY_DROPPED;
 	const bool polarity_stuck = model.polarity[1] == POLARITY_KEPT;
@@ -226,7 +227,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		if (ret == 0) {
 			// Read back off, an output may show the driver's shortest
 			// period: no active part either way.
-			const bool off = wf.period_length_ns == 0 && model.hw[1].duty_length_ns == 0;
+			const bool off = (wf.period_length_ns == 0 ||
+					  (model.dark_reads_shortest && makes.duty_length_ns == 0)) &&
+				model.hw[1].duty_length_ns == 0;
 			// A duty-only step is not read back (the header says so): a
 			// driver that flips its polarity unasked is not seen there.
 			const bool maybe_step = any_ok && wf.period_length_ns == last_ok.period_length_ns &&

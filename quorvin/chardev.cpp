@@ -232,9 +232,10 @@ __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 	struct pwmchip_waveform made = {};
 	if (round_and_set(ch, wf, &made, &rec) == 0) {
 		// A new period or offset is read back, asked or made: whether an
-		// offset is made can depend on the duty.
+		// offset is made can depend on the duty. An output last read back
+		// without an active part showed neither.
 		const bool new_frame = !same_asked || made.period_length_ns != ch->made.period_length_ns ||
-			made.duty_offset_ns != ch->made.duty_offset_ns;
+			made.duty_offset_ns != ch->made.duty_offset_ns || ch->made.duty_length_ns == 0;
 		if (!new_frame || hold_to(ch, wf, &made, &rec) == 0) {
 			ch->last = *wf;
 			ch->made = made;

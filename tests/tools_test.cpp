@@ -126,6 +126,8 @@ const tools_case cases[] = {
 	  "pwm-detect: pwmchip3: Numerical result out of range\n", "4294967296" },
 	{ "DetectCountAFifo", detect, {}, "class", true, 1, detect10, "pwm-detect: pwmchip3: Invalid argument\n",
 	  "fifo" },
+	{ "DetectNumberPast32Bits", detect, { "4294967299" }, "class", true, 1, "",
+	  "pwm-detect: 4294967299: No such file or directory\n" }, // not chip 3 by wrapping
 	{ "InfoNoChips", info, {}, "empty", true, 0, "", "pwm-info: no PWM chips\n" },
 	{ "InfoTwoChips", info, {}, "class", true, 0, info3 + info10, "" },
 	{ "InfoWithoutDebugfs", info, {}, "class", false, 0, unknown_info, "" },
@@ -171,6 +173,15 @@ const tools_case cases[] = {
 	{ "InfoPeriodHolderUnknownAsked", info, { "-P", "30500", "3" }, "class", false, 0,
 	  info3_head + "\tchannel 0:\tunknown\tunreadable\trounded period=30000 duty-step=1000\n" + info3_sysfs1, "",
 	  "2", "", any_duty, "request=1 setroundedwf=0 setexactwf=0" },
+	{ "InfoPeriodBelowAStep", info, { "-P", "500", "3" }, "class", true, 0,
+	  info3_head + "\tchannel 0:\tfree\tdisabled\trounded period=1000 duty-step=none\n" + info3_sysfs1, "", "2", "",
+	  any_duty, "request=1 setroundedwf=0 setexactwf=0" },
+	// A channel of unknown holder that cannot be taken for a reason other
+	// than its holder's: said, not passed over.
+	{ "InfoPeriodUnknownRefusedOtherwise", info, { "-P", "30500", "3" }, "class", false, 1,
+	  "pwmchip3 - 3 channels:\n\tchannel 0:\tunknown\tunreadable\trounded period=30000 duty-step=1000\n" +
+	  info3_sysfs1 + "\tchannel 2:\tunknown\tunreadable\n", "pwm-info: pwmchip3: channel 2: Invalid argument\n",
+	  "3", "", any_duty, "request=2 setroundedwf=0 setexactwf=0" },
 	{ "InfoPeriodRefusedLetGo", info, { "-P", "2000000", "3" }, "class", true, 1,
 	  info3_head + "\tchannel 0:\tfree\tdisabled\n" + info3_sysfs1,
 	  "pwm-info: pwmchip3: channel 0: Numerical result out of range\n", "2", "", refuses_above_1ms, "request=1 roundwf=1" },

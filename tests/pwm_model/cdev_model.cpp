@@ -72,6 +72,11 @@ int cdev_model::set(const struct pwmchip_waveform &wf, bool exact)
 	if (r.period_length_ns == 0) {
 		stale = polarity[wf.hwpwm] != POLARITY_DROPPED && out.duty_offset_ns != 0;
 		out = r;
+		if (dark_reads_shortest)
+			out.period_length_ns = min_ticks * tick;
+	} else if (dark_reads_shortest && r.duty_length_ns == 0) {
+		out = { wf.hwpwm, 0, min_ticks * tick, 0, 0 };
+		stale = false;
 	} else if (stale && r.duty_offset_ns == 0) {
 		out = { r.hwpwm, 0, r.period_length_ns, r.period_length_ns - r.duty_length_ns, 0 };
 		stale = polarity[wf.hwpwm] == POLARITY_KEPT;

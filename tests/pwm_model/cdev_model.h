@@ -48,6 +48,9 @@ struct cdev_model {
 	bool offset_latched;
 	// A period above the longest is refused (ERANGE), not rounded down.
 	bool refuses_above_longest;
+	// An output without an active part is switched off, and reads back at
+	// the shortest period with duty 0, as some drivers' registers do.
+	bool dark_reads_shortest;
 
 	// The chip: who holds each channel (an open file's id, nobody or sysfs),
 	// what each runs, and the driver's memory.

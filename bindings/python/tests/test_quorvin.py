@@ -91,6 +91,13 @@ def test_refused_before_or_by_the_library(tree, call, exc, err):
     assert attrs(tree, 0) == FRESH
 
 
+@pytest.mark.parametrize("which, named", [(5, "pwmchip5"), (Index(5), "pwmchip5"), ("nosuch", "nosuch")])
+def test_chip_not_found_names_what_was_asked(tree, which, named):
+    with pytest.raises(FileNotFoundError) as raised:
+        quorvin.Chip(which)
+    assert raised.value.filename == named
+
+
 @pytest.mark.parametrize(
     "name",
     [lambda t: 0, lambda t: Index(0), lambda t: "pwmchip0", str, os.fsencode, lambda t: t,
