@@ -436,6 +436,11 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 		<< strerror(errno);
 	chmod(root_.c_str(), 0755);
 	const std::string node = root_ + "/dev/pwmchip0";
+	// pwm-detect and its library, where the other user may run them (the
+	// build folder may be closed to it).
+	fs::create_directory(root_ + "/bin");
+	fs::copy_file(PWM_DETECT_PATH, root_ + "/bin/pwm-detect");
+	fs::copy_file(QUORVIN_LIB_PATH, root_ + "/bin/" QUORVIN_SONAME);
 
 	int fds[2];
 	ASSERT_EQ(pipe(fds), 0);
@@ -457,9 +462,10 @@ TEST_F(ChardevTest, NamedDeviceNodeThisUserMayNotOpenIsRefused)
 			pwm_chip *by_number = pwm_chip_open_by_number(0);
 			got[2] = by_number == nullptr ? -errno : pwm_chip_has_device_node(by_number);
 			pwm_chip_close(by_number);
-			const tool_run detect = run_program(PWM_DETECT_PATH, "pwm-detect", {},
+			const tool_run detect = run_program(root_ + "/bin/pwm-detect", "pwm-detect", {},
 							    { "QUORVIN_DEV_DIR=" + root_ + "/dev",
-							      "QUORVIN_SYSFS_DIR=" + root_ + "/sys" });
+							      "QUORVIN_SYSFS_DIR=" + root_ + "/sys",
+							      "LD_LIBRARY_PATH=" + root_ + "/bin" });
 			got[3] = detect.status == 0 && detect.out.find(" sysfs\n") != std::string::npos &&
 				detect.err ==
 					"pwm-detect: " + node +
