@@ -42,6 +42,9 @@ struct chardev_channel {
 	bool applied;
 	struct pwmchip_waveform last;
 	struct pwmchip_waveform made;
+	// The driver cannot read its hardware back (GETWF is EOPNOTSUPP):
+	// what an exact set took is all there is to go by.
+	bool no_read_back;
 };
 
 int chardev_open(unsigned int chip)
@@ -122,6 +125,10 @@ struct call_record {
 	bool read_before;
 	bool have_before;
 	struct pwmchip_waveform before;
+	// The write that took: what a driver that keeps part of its old
+	// state is given a second time.
+	unsigned long request;
+	struct pwmchip_waveform written;
 };
 
 // Every write of a call goes through here, so that what ran before it is
@@ -129,17 +136,22 @@ struct call_record {
 static int write_waveform(struct chardev_channel *ch, struct call_record *rec, unsigned long request,
 			  const struct pwmchip_waveform *wf)
 {
-	if (!rec->read_before) {
+	if (!rec->read_before && !ch->no_read_back) {
 		rec->read_before = true;
 		rec->before = {};
 		rec->before.hwpwm = ch->hwpwm;
 		rec->have_before = ioctl(ch->fd, PWM_IOCTL_GETWF, &rec->before) == 0;
+		ch->no_read_back = !rec->have_before && errno == EOPNOTSUPP;
 	}
 	const int ret = ioctl(ch->fd, request, wf);
 	// EDOM comes before any write; anything else may come from a driver
 	// halfway through one.
 	if (ret == 0 || errno != EDOM)
 		rec->wrote = true;
+	if (ret == 0) {
+		rec->request = request;
+		rec->written = *wf;
+	}
 	return ret;
 }
 
@@ -164,9 +176,15 @@ static int round_and_set(struct chardev_channel *ch, const struct pwmchip_wavefo
 			return -1;
 		// The same rounding twice, refused both times: this driver does
 		// not round its own answer back to itself. Its rounding of the
-		// waveform asked is the one just checked.
-		if (tries > 1 && same_waveform(r, previous))
+		// waveform asked is the one just checked, which only a read-back
+		// can confirm: without one, nothing is written.
+		if (tries > 1 && same_waveform(r, previous)) {
+			if (ch->no_read_back) {
+				errno = EOPNOTSUPP;
+				return -1;
+			}
 			return write_waveform(ch, rec, PWM_IOCTL_SETROUNDEDWF, wf);
+		}
 		if (tries == max_round_tries) {
 			errno = EAGAIN;
 			return -1;
@@ -178,9 +196,11 @@ static int round_and_set(struct chardev_channel *ch, const struct pwmchip_wavefo
 // Reads the hardware back until it runs *made. Some drivers keep part of the
 // old state (a polarity) until the waveform is written a second time: it is
 // written once more, and only then is a difference a failure.
-static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf,
-		   const struct pwmchip_waveform *made, struct call_record *rec)
+static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *made, struct call_record *rec)
 {
+	// A driver that cannot read back made exactly what its exact set took.
+	if (ch->no_read_back)
+		return 0;
 	for (int pass = 0;; ++pass) {
 		struct pwmchip_waveform got = {};
 		got.hwpwm = ch->hwpwm;
@@ -192,32 +212,47 @@ static int hold_to(struct chardev_channel *ch, const struct pwmchip_waveform *wf
 			errno = EIO;
 			return -1;
 		}
-		const bool exact = made->period_length_ns != 0 && !same_waveform(*made, *wf);
-		if (write_waveform(ch, rec, exact ? PWM_IOCTL_SETEXACTWF : PWM_IOCTL_SETROUNDEDWF,
-				   exact ? made : wf) < 0)
+		const struct pwmchip_waveform again = rec->written;
+		if (write_waveform(ch, rec, rec->request, &again) < 0)
 			return -1;
 	}
 }
 
-// Puts back what ran before a call that failed after it may have written:
-// unchecked against what was asked, since a driver may make something else
-// of it, so the next waveform is checked in full, not taken as a step. Where
-// what ran was read (*read), a driver that keeps part of its old state (an
-// offset, a polarity) until it is written again gets it a second time. The
-// call's errno stays.
+// Puts back what ran before a call that failed after it may have written,
+// by writing *write: unchecked against what was asked, since a driver may
+// make something else of it, so the next waveform is checked in full, not
+// taken as a step. Where what ran is known (*expect), it is read back, and
+// a driver that keeps part of its old state (an offset, a polarity) until
+// it is written again gets it a second time. The call's errno stays.
 __attribute__((cold, noinline)) static void put_back(struct chardev_channel *ch,
-						     const struct pwmchip_waveform *was, bool read)
+						     const struct pwmchip_waveform *write,
+						     const struct pwmchip_waveform *expect)
 {
 	const int saved = errno;
 	ch->applied = false;
 	for (int pass = 0; pass < 2; ++pass) {
 		struct pwmchip_waveform got = {};
 		got.hwpwm = ch->hwpwm;
-		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, was) < 0 || !read ||
-		    ioctl(ch->fd, PWM_IOCTL_GETWF, &got) < 0 || same_output(got, *was))
+		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, write) < 0 || expect == nullptr ||
+		    ioctl(ch->fd, PWM_IOCTL_GETWF, &got) < 0 || same_output(got, *expect))
 			break;
 	}
 	errno = saved;
+}
+
+// What to write to put back *before, which the hardware ran: itself where
+// the driver rounds it to itself; some drivers round what they report lower
+// again, and what this handle asked last may still round to it.
+__attribute__((cold, noinline)) static const struct pwmchip_waveform *put_back_form(
+	struct chardev_channel *ch, const struct pwmchip_waveform *before)
+{
+	struct pwmchip_waveform r = *before;
+	if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &r) < 0 || same_waveform(r, *before) || !ch->applied)
+		return before;
+	r = ch->last;
+	if (ioctl(ch->fd, PWM_IOCTL_ROUNDWF, &r) == 0 && same_waveform(r, *before))
+		return &ch->last;
+	return before;
 }
 
 // Any waveform but a duty-only step. Kept out of line so that the step below
@@ -236,7 +271,7 @@ __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 		// without an active part showed neither.
 		const bool new_frame = !same_asked || made.period_length_ns != ch->made.period_length_ns ||
 			made.duty_offset_ns != ch->made.duty_offset_ns || ch->made.duty_length_ns == 0;
-		if (!new_frame || hold_to(ch, wf, &made, &rec) == 0) {
+		if (!new_frame || hold_to(ch, &made, &rec) == 0) {
 			ch->last = *wf;
 			ch->made = made;
 			ch->applied = true;
@@ -247,7 +282,9 @@ __attribute__((noinline)) static int apply_checked(struct chardev_channel *ch,
 	if (!rec.wrote)
 		return -1;
 	if (rec.have_before)
-		put_back(ch, &rec.before, true);
+		put_back(ch, put_back_form(ch, &rec.before), &rec.before);
+	else if (ch->no_read_back && ch->applied)
+		put_back(ch, &ch->last, nullptr);
 	else
 		ch->applied = false;
 	return -1;
@@ -265,7 +302,7 @@ int chardev_channel_apply(struct chardev_channel *ch, const struct pwm_waveform 
 		if (ioctl(ch->fd, PWM_IOCTL_SETROUNDEDWF, &kwf) < 0) {
 			// Maybe halfway through the driver's write: what ran
 			// is what the last call asked, rounded as it was then.
-			put_back(ch, &ch->last, false);
+			put_back(ch, &ch->last, nullptr);
 			return -1;
 		}
 		ch->last.duty_length_ns = wf->duty_length_ns;

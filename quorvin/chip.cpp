@@ -237,16 +237,10 @@ static struct pwm *held_here(const struct pwm_chip *chip, unsigned int channel)
 	return nullptr;
 }
 
-QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
+// A handle on channel, taken through the device or sysfs as the chip's path
+// goes, or through sysfs (exported) whatever the path where exported is set.
+static struct pwm *new_handle(struct pwm_chip *chip, unsigned int channel, bool exported)
 {
-	if (chip == nullptr || (chip->chardev_fd < 0 && channel >= chip->npwm)) {
-		errno = EINVAL;
-		return nullptr;
-	}
-
-	if (struct pwm *held = held_here(chip, channel); held != nullptr)
-		return held;
-
 	// Room is made before the channel is taken, so that no channel is
 	// taken without a handle to release it by.
 	auto *pwms = static_cast<struct pwm **>(
@@ -259,12 +253,53 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 		return nullptr;
 	pwm->channel = channel;
 
-	if (!take_channel(chip, pwm)) {
+	const bool taken = exported
+		? (pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, chip->number, channel)) != nullptr
+		: take_channel(chip, pwm);
+	if (!taken) {
 		free_keep_errno(pwm);
 		return nullptr;
 	}
 	chip->pwms[chip->npwms++] = pwm;
 	return pwm;
+}
+
+QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel)
+{
+	if (chip == nullptr || (chip->chardev_fd < 0 && channel >= chip->npwm)) {
+		errno = EINVAL;
+		return nullptr;
+	}
+
+	if (struct pwm *held = held_here(chip, channel); held != nullptr)
+		return held;
+	return new_handle(chip, channel, false);
+}
+
+QUORVIN_API struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel)
+{
+	if (chip == nullptr) {
+		errno = EINVAL;
+		return nullptr;
+	}
+	if (open_sysfs_lazily(chip) < 0) {
+		if (errno == ENOENT)
+			errno = ENODEV;
+		return nullptr;
+	}
+	if (channel >= chip->npwm) {
+		errno = EINVAL;
+		return nullptr;
+	}
+	// Held here already: through sysfs it is exported; through the device
+	// it cannot be, as long as this handle holds it there.
+	if (struct pwm *held = held_here(chip, channel); held != nullptr) {
+		if (held->sysfs != nullptr)
+			return held;
+		errno = EBUSY;
+		return nullptr;
+	}
+	return new_handle(chip, channel, true);
 }
 
 // The kernel's own rules for a waveform, checked alike on both paths before

@@ -42,6 +42,12 @@ cdev_model *interposed_model()
 
 namespace {
 
+std::string waveform_text(const pwmchip_waveform &wf)
+{
+	return std::to_string(wf.period_length_ns) + "/" + std::to_string(wf.duty_length_ns) + "/" +
+		std::to_string(wf.duty_offset_ns);
+}
+
 class ChardevTest : public testing::Test {
 protected:
 	void SetUp() override
@@ -288,6 +294,113 @@ TEST_F(ChardevTest, ChannelsAreReadBackRoundedAndDescribed)
 	EXPECT_EQ(chip_state.holder[0], -1) << "looking leaves a free channel free";
 	EXPECT_EQ(chip_state.holder[3], 99);
 	pwm_chip_close(chip);
+}
+
+// A driver that cannot read its hardware back (GETWF is EOPNOTSUPP): what its
+// exact set took is made, and what no exact set takes is refused before
+// anything is written.
+TEST_F(ChardevTest, DriverWithoutReadBackIsTakenAtItsExactSetsWord)
+{
+	chip_state = plain_cdev_model(2, 1000);
+	chip_state.no_read_back = true;
+	struct case_row {
+		const char *name;
+		bool rounds_answer_lower;
+		uint8_t fails_midway;
+		pwm_waveform wf;
+		int result;
+		int err;
+		pwmchip_waveform hw;
+	};
+	// In order, each from the state the one before left.
+	// clang-format off
+	const case_row cases[] = {
+		{ "made exactly", false, 0, { 40000, 10000, 0 }, 0, 0, { 1, 0, 40000, 10000, 0 } },
+		{ "a duty step", false, 0, { 40000, 12000, 0 }, 0, 0, { 1, 0, 40000, 12000, 0 } },
+		{ "no exact set takes its own rounding: refused, untouched", true, 0, { 50000, 20000, 0 }, -1, EOPNOTSUPP,
+		  { 1, 0, 40000, 12000, 0 } },
+		{ "failing halfway: put back as last asked", false, 1, { 60000, 30000, 0 }, -1, EIO, { 1, 0, 40000, 12000, 0 } },
+		{ "off", true, 0, { 0, 0, 0 }, 0, 0, { 1, 0, 0, 0, 0 } },
+	};
+	// clang-format on
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(pwm, nullptr);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		chip_state.rounds_answer_lower = c.rounds_answer_lower;
+		chip_state.sets_failing_midway = c.fails_midway;
+		pwm_waveform wf = c.wf;
+		errno = 0;
+		EXPECT_EQ(pwm_set_waveform(pwm, &wf), c.result);
+		if (c.result < 0) {
+			EXPECT_EQ(errno, c.err);
+		}
+		EXPECT_EQ(waveform_text(chip_state.hw[1]), waveform_text(c.hw));
+	}
+	pwm_waveform got{};
+	errno = 0;
+	EXPECT_EQ(pwm_get_waveform(pwm, &got), -1);
+	EXPECT_EQ(errno, EOPNOTSUPP) << "the kernel cannot say";
+	pwm_chip_close(chip);
+}
+
+// What runs after the hold ends: the driver's to say through the device;
+// kept on every driver for a channel exported through sysfs.
+TEST_F(ChardevTest, ReleaseThroughTheDeviceIsTheDriversExportKeepsRunning)
+{
+	struct case_row {
+		const char *name;
+		release_effect on_release;
+		bool export_channel_1;
+		const char *channel1_after, *channel2_after;
+	};
+	// clang-format off
+	const case_row cases[] = {
+		{ "a driver that keeps its outputs", RELEASE_KEEPS, false, "40000/10000/0", "50000/20000/0" },
+		{ "one that stops a channel let go", RELEASE_STOPS, false, "0/0/0", "0/0/0" },
+		{ "one that sleeps once no channel is held", RELEASE_SLEEPS, false, "0/0/0", "0/0/0" },
+		{ "the same, channel 1 exported: it stays held, the chip awake", RELEASE_SLEEPS, true, "40000/10000/0",
+		  "50000/20000/0" },
+	};
+	// clang-format on
+	const std::string sys = root_ + "/sys";
+	ASSERT_EQ(system( // NOLINT(cert-env33-c): runs the project's own script
+			  ("'" MAKE_PWM_TREE "' '" + sys + "' 4").c_str()),
+		  0);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		chip_state.on_release = c.on_release;
+		chip_state.hw[1] = { 1, 0, 40000, 10000, 0 }; // what the kernel ran for sysfs
+		chip_state.holder[1] = c.export_channel_1 ? cdev_model::sysfs : cdev_model::nobody;
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+		if (c.export_channel_1) {
+			pwm *kept = pwm_chip_export_pwm(chip, 1);
+			ASSERT_NE(kept, nullptr) << strerror(errno);
+			EXPECT_EQ(pwm_chip_export_pwm(chip, 1), kept) << "one handle per channel";
+			pwm_waveform r{ 40000, 10000, 0 };
+			errno = 0;
+			EXPECT_EQ(pwm_round_waveform(kept, &r), -1);
+			EXPECT_EQ(errno, EOPNOTSUPP) << "taken through sysfs";
+		} else {
+			ASSERT_NE(pwm_chip_get_pwm(chip, 1), nullptr);
+		}
+		pwm *pwm = pwm_chip_get_pwm(chip, 2);
+		ASSERT_NE(pwm, nullptr);
+		pwm_waveform wf{ 50000, 20000, 0 };
+		ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+		errno = 0;
+		EXPECT_EQ(pwm_chip_export_pwm(chip, 2), nullptr);
+		EXPECT_EQ(errno, EBUSY) << "held here through the device";
+		errno = 0;
+		EXPECT_EQ(pwm_chip_export_pwm(chip, 4), nullptr);
+		EXPECT_EQ(errno, EINVAL);
+		pwm_chip_close(chip);
+		EXPECT_EQ(waveform_text(chip_state.hw[1]), c.channel1_after);
+		EXPECT_EQ(waveform_text(chip_state.hw[2]), c.channel2_after);
+	}
 }
 
 // The device refuses a channel that sysfs exported; such a channel is taken

@@ -2,12 +2,13 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # The library's ABI: the first four functions at version node LIBQUORVIN_0,
-# the later ones at LIBQUORVIN_0.2, behind the soname libquorvin.so.0; and a
+# the later ones at LIBQUORVIN_0.2 and LIBQUORVIN_0.3, behind the soname libquorvin.so.0; and a
 # program that uses only the first four (pwm-sweep) needs only LIBQUORVIN_0.
 #   check-exports.sh LIBRARY [PROGRAM]
 set -eu
 lib=$1
 want='pwm_chip_close@@LIBQUORVIN_0
+pwm_chip_export_pwm@@LIBQUORVIN_0.3
 pwm_chip_get_device_name@@LIBQUORVIN_0.2
 pwm_chip_get_driver_name@@LIBQUORVIN_0.2
 pwm_chip_get_npwm@@LIBQUORVIN_0.2

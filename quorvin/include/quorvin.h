@@ -44,6 +44,8 @@ struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
  * kernel driver uses (an LED, a fan, a backlight). Through sysfs the channel
  * is exported if it is not yet and stays exported. On a chip with a device
  * node, a channel that was exported through sysfs is taken through sysfs.
+ * What the output does once the hold ends depends on the path: see
+ * pwm_chip_close.
  * NULL with errno on failure (EINVAL for a channel beyond the chip's count,
  * EBUSY as above, EACCES for a channel this user may not drive, ETIMEDOUT
  * when an exported channel never shows up). */
@@ -104,9 +106,18 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * it is set again as it was asked, and the next call is checked in full. */
 int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
-/* Releases the chip, its channel handles and its holds on the channels. The
- * outputs keep their last waveform, and channels exported through sysfs stay
- * exported. */
+/* Releases the chip, its channel handles and its holds on the channels.
+ * - A channel taken through the device node is freed, as it is when the
+ *   process ends. The kernel does not switch its output off, but its driver
+ *   may as it lets the channel go: some stop that channel's output, and a
+ *   PCA9685 goes to sleep, stopping all of its outputs, once its last
+ *   channel is freed. What runs afterwards is the driver's to say.
+ * - A channel taken through sysfs stays exported, and so requested, after
+ *   the close and after the process ends: no driver lets it go, and its
+ *   output keeps its last waveform on every driver until someone unexports
+ *   it.
+ * To leave a waveform running whatever the driver, take the channel with
+ * pwm_chip_export_pwm. */
 void pwm_chip_close(struct pwm_chip *chip);
 
 /* Since LIBQUORVIN_0.2 ---------------------------------------------------- */
@@ -219,6 +230,22 @@ const char *pwm_info_get_label(const struct pwm_info *info);
  * back from its hardware). 0, or -1 with ENODATA where it could not be
  * read. */
 int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
+
+/* Since LIBQUORVIN_0.3 ---------------------------------------------------- */
+
+/* Takes one channel through sysfs, exporting it if it is not yet, also on a
+ * chip with a device node, so that it stays requested after pwm_chip_close
+ * and after the process ends: no driver's release runs, and the output keeps
+ * the last waveform set on every driver, until someone writes the channel's
+ * number to the chip's unexport. Otherwise as pwm_chip_get_pwm: one handle
+ * per channel (a channel this handle already holds through sysfs comes back
+ * as it is), one holder at a time, waveforms set and read back as through
+ * sysfs (the kernel cannot be asked how it would round: see
+ * pwm_round_waveform). NULL with errno on failure: EINVAL for a channel
+ * beyond the chip's count; EBUSY for a channel held by another, or by this
+ * handle through the device node; ENODEV where the chip went away; as
+ * pwm_chip_get_pwm otherwise. */
+struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel);
 
 #ifdef __cplusplus
 }

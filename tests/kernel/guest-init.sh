@@ -34,6 +34,12 @@ for m in $GUEST_MODULES; do
 	insmod "/modules/$m.ko" || marker "setup: insmod $m.ko failed"
 done
 
+# A guest's own step once the modules are in: devices that they cannot
+# find by themselves (/q/guest-setup.sh, where the guest has one).
+if [ -f /q/guest-setup.sh ]; then
+	sh /q/guest-setup.sh >/tmp/setup.log 2>&1 || marker "setup: guest-setup.sh failed: $(tr '\n' ' ' </tmp/setup.log)"
+fi
+
 # Drivers may bind asynchronously; give the guest's chips (GUEST_CHIPS)
 # up to ~5 s.
 i=0

@@ -25,6 +25,10 @@
 #   armhf-drivers  the armhf-7 kernel with eleven more legacy chips: pwm-tiecap, pwm-tiehrpwm,
 #             pwm-imx27, pwm-sun4i, pwm-rockchip, pwm-meson, pwm-samsung, pwm-vt8500, two
 #             pwm-stm32-lp, pwm-omap-dmtimer
+#   arm64-hats  the arm64-7 kernel with drivers Debian does not build for it, built here from
+#             Debian's source of that kernel (build-oot-modules.sh): pwm-pca9685 and
+#             pwm-argon-fan-hat on i2c-stub (the character device), pwm-gpio on the board's
+#             GPIO line and pwm-axi-pwmgen on RAM
 # Every package name is resolved on each run and cached by the resolved name.
 # Debian 13 packages come through an apt configuration of the harness's own,
 # kept in the cache folder; the machine's apt setup is left as it is.
@@ -50,7 +54,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers|arm64-hats (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -90,6 +94,11 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # chips: how many PWM chips the guest waits for before its suite starts.
 # dtsi: the fragments appended to QEMU's device tree (ARM guests);
 # qemu_extra: more QEMU options.
+# oot_sources: drivers built from Debian's source of the guest's kernel
+# (build-oot-modules.sh), put beside its modules; oot_modules: those that
+# /init loads, in order, after the kernel's own (modules).
+# setup: a script /init runs once the modules are loaded, before it waits
+# for the chips (devices the modules cannot find by themselves).
 kernel_key=$guest
 chips=2
 dtsi=()
@@ -99,9 +108,13 @@ qemu_extra=()
 kernel_older=
 udev=
 python=
+oot_sources=()
+oot_modules=()
+setup=
 # Every module of the guests that share one kernel: a cache folder is filled
 # with all of them, so that those guests do not take turns filling it anew.
 arm64_drivers=(pwm-imx27 pwm-rockchip pwm-sun4i pwm-tiecap pwm-mtk-disp pwm-meson)
+arm64_hats=(i2c-dev)
 armhf_drivers=(pwm-tiecap pwm-tiehrpwm pwm-imx27 pwm-sun4i pwm-rockchip pwm-meson pwm-samsung pwm-vt8500
 	stm32-lptimer pwm-stm32-lp pwm-omap-dmtimer)
 case $guest in
@@ -125,12 +138,12 @@ x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 		;;
 	esac
 	;;
-arm64-7 | arm64-udev | arm64-drivers)
+arm64-7 | arm64-udev | arm64-drivers | arm64-hats)
 	arch=arm64
 	triplet=aarch64-linux-gnu
 	qemu="qemu-system-aarch64"
 	modules=(pwm-mediatek pwm-bcm2835 leds-pwm)
-	key_modules=("${modules[@]}" "${arm64_drivers[@]}")
+	key_modules=("${modules[@]}" "${arm64_drivers[@]}" "${arm64_hats[@]}")
 	kernel_apt=private meta=linux-image-arm64:arm64 target_release=trixie-backports
 	busybox_apt=private
 	busybox_pkg=busybox-static:arm64
@@ -146,6 +159,25 @@ arm64-7 | arm64-udev | arm64-drivers)
 	guest_out=/dev/vport0p1
 	host_pkgs=(qemu-system-arm:qemu-system-aarch64 device-tree-compiler:dtc cpio:cpio
 		g++-aarch64-linux-gnu:aarch64-linux-gnu-g++)
+	if [ "$guest" = arm64-hats ]; then
+		# i2c-stub is loaded by the setup script (it takes the addresses
+		# of its chips as a parameter), which then declares the two I2C
+		# chips; pwm-gpio and pwm-axi-pwmgen bind their device-tree nodes.
+		# Debian's i2c-dev lets busybox's i2cget read the stub's registers.
+		modules=("${arm64_hats[@]}")
+		oot_sources=(drivers/i2c/i2c-stub.c drivers/pwm/pwm-gpio.c drivers/pwm/pwm-axi-pwmgen.c
+			drivers/pwm/pwm-pca9685.c drivers/pwm/pwm-argon-fan-hat.c)
+		oot_modules=(pwm-gpio pwm-axi-pwmgen pwm-pca9685 pwm-argon-fan-hat)
+		setup="guest-setup-hats.sh"
+		suite="guest-tests-hats.sh" chips=4 dtsi=(pwm-chips-hats-arm64.dtsi)
+		# axi-pwmgen's probe checks its core's version and magic registers,
+		# and reads its number of channels: RAM holds what the core would.
+		# shellcheck disable=SC2054 # one QEMU option each, commas and all
+		qemu_extra=(-device loader,addr=0x4ff01000,data=0x00020100,data-len=4
+			-device loader,addr=0x4ff0100c,data=0x601a3471,data-len=4
+			-device loader,addr=0x4ff01014,data=4,data-len=4)
+		host_pkgs+=(gcc-aarch64-linux-gnu:aarch64-linux-gnu-gcc gcc:gcc make:make xz-utils:xz)
+	fi
 	;;
 armhf-7 | armhf-drivers)
 	arch=armhf
@@ -191,6 +223,7 @@ else
 	for p in "${progs[@]}"; do [ -x "$p" ] || die "helper program not found: $p"; done
 fi
 [ -f "$here/$suite" ] || die "guest script not found: $here/$suite"
+[ -z "$setup" ] || [ -f "$here/$setup" ] || die "guest setup script not found: $here/$setup"
 [ -n "$work" ] || work=$(mktemp -d /tmp/quorvin-kernel.XXXXXX)
 mkdir -p "$cache" "$work" || die "cannot create $cache or $work"
 cache=$(cd "$cache" && pwd)
@@ -419,6 +452,11 @@ if [ -n "$udev" ]; then
 	udev_fetch
 fi
 note "kernel ${kparts[*]}, $busybox_pkg $bbver${udev:+, udev from $(basename "$udevdir")} (cache $cache)"
+if [ ${#oot_sources[@]} -gt 0 ]; then
+	. "$here/build-oot-modules.sh"
+	oot_fetch
+	note "modules built from Debian's source: $(basename "$ootdir")"
+fi
 
 # --- the programs: as given, or cross-built here ------------------------------------
 if [ -n "$cross_build" ]; then
@@ -458,7 +496,9 @@ arm64 | armhf)
 	# The 32-bit kernel wants its RAM and devices below 4 GiB (highmem=off).
 	vm=(-machine virt -accel tcg -cpu "max,pauth=off" -m 256M -smp 1)
 	[ "$arch" = armhf ] && vm=(-machine virt,highmem=off -accel tcg -cpu cortex-a15 -m 256M -smp 1)
-	"$qemu" "${vm[@]}" -display none -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
+	# (-nodefaults as at boot: the default network card wants a ROM file
+	# that a machine without QEMU's recommended packages lacks.)
+	"$qemu" "${vm[@]}" -display none -nodefaults -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
 	{ dtc -q -I dtb -O dts "$work/virt.dtb" && (cd "$here" && cat "${dtsi[@]}"); } >"$work/board.dts" &&
 		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
@@ -473,12 +513,14 @@ rm -rf "$root"
 mkdir -p "$root"/{bin,modules,proc,sys,dev,tmp,q/bin,q/lib}
 cp "$bbdir/busybox" "$root/bin/busybox"
 for m in "${modules[@]}"; do cp "$kdir/$m.ko" "$root/modules/"; done
+[ ${#oot_sources[@]} -eq 0 ] || cp "$ootdir"/*.ko "$root/modules/" || die "cannot copy the built modules"
 cp "$here/guest-init.sh" "$root/init"
+[ -z "$setup" ] || cp "$here/$setup" "$root/q/guest-setup.sh"
 cp "$here/guest-lib.sh" "$root/q/guest-lib.sh"
 cp "$here/$suite" "$root/q/guest-tests.sh"
 cat >"$root/q/guest.env" <<EOF
 GUEST_OUT=$guest_out
-GUEST_MODULES="${modules[*]}"
+GUEST_MODULES="${modules[*]} ${oot_modules[*]}"
 GUEST_CHIPS=$chips
 EOF
 chmod 755 "$root/init" "$root/bin/busybox"

@@ -3,14 +3,18 @@
 // Applies a sequence of waveforms to one channel through libquorvin, on one
 // handle, and prints each call's answer: what the contract rows of the
 // kernel suites compare.
-//   wf-seq CHIP CHANNEL STEP...
-// CHIP is a number or any name pwm_chip_open_by_name takes. Each STEP prints
-// one word, blank-separated:
+//   wf-seq [-x] CHIP CHANNEL STEP...
+// CHIP is a number or any name pwm_chip_open_by_name takes. -x takes the
+// channel with pwm_chip_export_pwm (through sysfs, staying exported after
+// the program ends), otherwise with pwm_chip_get_pwm. Each STEP prints one
+// word, blank-separated:
 //   PERIOD/DUTY/OFFSET  pwm_set_waveform: "ok", or the errno's name
 //                       (EINVAL, EOPNOTSUPP, ...)
 //   get                 pwm_get_waveform: "PERIOD/DUTY/OFFSET" or the errno's name
 //   round=P/D/O         pwm_round_waveform: the answer or the errno's name
 //   chip                "pwmchipN:DEVICE:DRIVER" ("-" for a name not shown)
+//   wait=PATH           "waited", once PATH exists: the answers so far are
+//                       written out first, and the channel is held meanwhile
 // Exit status 0 once every step was tried, 1 if the chip or channel could
 // not be had (the message on stderr), 2 for a malformed argument.
 #include <quorvin.h>
@@ -21,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static const char *errno_name(int err)
 {
@@ -83,6 +88,11 @@ static bool step(pwm_chip *chip, pwm *ch, const char *arg)
 			print_waveform(wf);
 		else
 			printf("%s", errno_name(errno));
+	} else if (strncmp(arg, "wait=", 5) == 0) {
+		fflush(stdout);
+		while (access(arg + 5, F_OK) != 0)
+			usleep(10000);
+		printf("waited");
 	} else if (strncmp(arg, "round=", 6) == 0) {
 		if (!parse_waveform(arg + 6, &wf))
 			return false;
@@ -100,8 +110,13 @@ static bool step(pwm_chip *chip, pwm *ch, const char *arg)
 
 int main(int argc, char **argv)
 {
+	const bool exported = argc > 1 && strcmp(argv[1], "-x") == 0;
+	if (exported) {
+		--argc;
+		++argv;
+	}
 	if (argc < 4) {
-		fprintf(stderr, "usage: wf-seq CHIP CHANNEL STEP...\n");
+		fprintf(stderr, "usage: wf-seq [-x] CHIP CHANNEL STEP...\n");
 		return 2;
 	}
 	const bool by_number = strspn(argv[1], "0123456789") == strlen(argv[1]);
@@ -112,7 +127,8 @@ int main(int argc, char **argv)
 		fprintf(stderr, "wf-seq: open: %s\n", strerror(errno));
 		return 1;
 	}
-	pwm *ch = pwm_chip_get_pwm(chip, static_cast<unsigned>(strtoul(argv[2], nullptr, 10)));
+	const unsigned channel = static_cast<unsigned>(strtoul(argv[2], nullptr, 10));
+	pwm *ch = exported ? pwm_chip_export_pwm(chip, channel) : pwm_chip_get_pwm(chip, channel);
 	if (ch == nullptr) {
 		fprintf(stderr, "wf-seq: channel: %s\n", strerror(errno));
 		return 1;

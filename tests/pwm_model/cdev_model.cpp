@@ -45,7 +45,8 @@ struct pwmchip_waveform cdev_model::round(const struct pwmchip_waveform &wf) con
 		period = hw[period_leader].period_length_ns;
 	if (leader_yields && channel == period_leader && hw[period_follower].period_length_ns != 0)
 		period = hw[period_follower].period_length_ns;
-	uint64_t duty = wf.duty_length_ns / t * t;
+	uint64_t duty = rounds_answer_lower && wf.duty_length_ns != 0 ? (wf.duty_length_ns - 1) / t * t
+								       : wf.duty_length_ns / t * t;
 	if (duty < min_duty_ticks[wf.hwpwm] * t)
 		duty = min_duty_ticks[wf.hwpwm] * t;
 	if (duty > period)
@@ -115,7 +116,7 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 		if (channel >= npwm)
 			return fail(EINVAL);
 		if (holder[channel] == file)
-			holder[channel] = nobody;
+			release(static_cast<uint32_t>(channel));
 		return 0;
 	case PWM_IOCTL_ROUNDWF:
 		if (!valid(*wf) || !held)
@@ -131,6 +132,8 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 	case PWM_IOCTL_GETWF:
 		if (wf->__pad != 0 || !held)
 			return fail(EINVAL);
+		if (no_read_back)
+			return fail(EOPNOTSUPP);
 		// The kernel answers in the caller's record: its channel stays.
 		*wf = { wf->hwpwm, 0, hw[wf->hwpwm].period_length_ns, hw[wf->hwpwm].duty_length_ns,
 			hw[wf->hwpwm].duty_offset_ns };
@@ -151,10 +154,25 @@ int cdev_model::ioctl(int64_t file, unsigned long request, void *arg)
 
 void cdev_model::close(int64_t file)
 {
-	for (int64_t &h : holder) {
-		if (h == file)
-			h = nobody;
+	for (uint32_t c = 0; c < max_npwm; ++c) {
+		if (holder[c] == file)
+			release(c);
 	}
+}
+
+void cdev_model::release(uint32_t c)
+{
+	holder[c] = nobody;
+	if (on_release == RELEASE_STOPS)
+		hw[c] = { c, 0, 0, 0, 0 };
+	if (on_release != RELEASE_SLEEPS)
+		return;
+	for (int64_t h : holder) {
+		if (h != nobody)
+			return;
+	}
+	for (uint32_t o = 0; o < max_npwm; ++o)
+		hw[o] = { o, 0, 0, 0, 0 };
 }
 
 void cdev_model::leader_runs(uint64_t period)

@@ -20,6 +20,11 @@ enum offset_support : uint8_t { OFFSET_NONE, OFFSET_ANY, OFFSET_AT_END };
 // inversed once, or keeps inversing every one after.
 enum polarity_memory : uint8_t { POLARITY_DROPPED, POLARITY_KEPT_ONCE, POLARITY_KEPT };
 
+// What the driver does as a channel is freed (FREE, or its file closed):
+// nothing, stops that channel's output, or, once no channel is requested,
+// puts the chip to sleep, stopping every output.
+enum release_effect : uint8_t { RELEASE_KEEPS, RELEASE_STOPS, RELEASE_SLEEPS };
+
 struct cdev_model {
 	static constexpr unsigned int max_npwm = 4;
 	static constexpr int64_t nobody = -1;
@@ -51,6 +56,13 @@ struct cdev_model {
 	// An output without an active part is switched off, and reads back at
 	// the shortest period with duty 0, as some drivers' registers do.
 	bool dark_reads_shortest;
+	// The driver cannot read its hardware back: GETWF is EOPNOTSUPP.
+	bool no_read_back;
+	// Its rounding of its own answer comes out lower again (a duty already
+	// on a tick loses one), as fixed-point drivers' does: an exact set of
+	// what ROUNDWF answered is refused (EDOM) wherever the duty is not 0.
+	bool rounds_answer_lower;
+	release_effect on_release;
 
 	// The chip: who holds each channel (an open file's id, nobody or sysfs),
 	// what each runs, and the driver's memory.
@@ -78,6 +90,8 @@ struct cdev_model {
 	int ioctl(int64_t file, unsigned long request, void *arg);
 	// The file is closed: its channels are free.
 	void close(int64_t file);
+	// Channel c is let go by its holder; the driver does what on_release says.
+	void release(uint32_t c);
 	// The leader switched on at period (off where 0) by another file. Where
 	// it yields and the follower runs, it gets the follower's.
 	void leader_runs(uint64_t period);

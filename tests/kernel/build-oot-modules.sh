@@ -1,0 +1,143 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The pwm-sweep authors
+# Sourced by run-kernel-tests.sh for guests that run drivers Debian does not
+# build for their kernel: builds them from Debian's own source of that very
+# kernel as out-of-tree modules, the way DKMS builds modules, with nothing
+# installed on the machine:
+# - linux-headers-RELEASE (the prepared tree of that build: .config,
+#   autoconf.h, asm-offsets.h, Module.symvers), its -common part,
+#   linux-kbuild-VERSION (Kbuild's host programs, amd64) and
+#   linux-source-X.Y (the drivers' .c files), all at the version of the
+#   kernel package the guest boots, each unpacked with dpkg-deb;
+# - the headers' Makefile points at /usr/src: pointed at the unpacked copy;
+# - Kbuild's fixdep and modpost are rebuilt from the same source with the
+#   host's gcc (Debian 13's binaries want a newer glibc than Debian 12 has),
+#   with modpost's generated headers made as Kbuild makes them;
+# - make M=... modules with the cross compiler. Debian 12's cross gcc (12)
+#   is older than the kernel's (14): it lacks -fmin-function-alignment, so
+#   Kbuild is told the compiler has none (it falls back to
+#   -falign-functions); without the kernel's pahole the modules carry no
+#   BTF (they load without it). Nothing else of Debian's configuration
+#   changes, and every module's vermagic is checked against the release.
+# The modules are unsigned: loading them taints the kernel, which Debian's
+# kernel allows.
+# The built modules are cached by release, package version and the list of
+# sources (oot-ARCH--RELEASE-VERSION-SUM), so a new Debian kernel, or a new
+# source in the list, builds anew; the prepared tree is not kept.
+# Uses the harness's die, note, apt_cmd, candidate, depends, download,
+# cache_fill, cache, work, kpkg, akpkg, kernel_apt, arch; oot_sources is the
+# list of source paths (drivers/pwm/pwm-gpio.c, ...).
+
+oot_cross=aarch64-linux-gnu-
+
+# oot_fetch: sets ootdir to the cache folder holding NAME.ko for each of
+# oot_sources, building them first where it is not complete.
+oot_fetch() {
+	local krel kver srcver sum
+	[ "$arch" = arm64 ] || die "out-of-tree modules are built for arm64 guests only"
+	krel=${kpkg#linux-image-}
+	[[ $krel =~ ^([0-9]+)\.([0-9]+)\.[0-9]+.*-arm64$ ]] || die "cannot tell the source series of $kpkg"
+	srcver=${BASH_REMATCH[1]}.${BASH_REMATCH[2]}
+	kver=$(candidate "$kernel_apt" "$akpkg")
+	[ -n "$kver" ] || die "$akpkg has no candidate version"
+	# (The layout number changes when this script builds differently.)
+	sum=$(printf 'layout 1\n%s\n' "${oot_sources[@]}" | cksum | cut -d' ' -f1)
+	ootdir=$cache/oot-$arch--$krel-${kver//[:~]/_}-$sum
+	[ -f "$ootdir/complete" ] && return 0
+
+	local t0=$SECONDS hdeps common kbuild
+	# (An arch-all dependency is named as a virtual package of the arch: <...>.)
+	hdeps=$(depends "$kernel_apt" "linux-headers-$krel:$arch" | tr -d '<>')
+	common=$(pick '^linux-headers-.*-common' <<<"$hdeps")
+	kbuild=$(pick '^linux-kbuild-' <<<"$hdeps")
+	[ -n "$common" ] && [ -n "$kbuild" ] || die "cannot resolve what linux-headers-$krel depends on"
+	# Every part at the very version of the kernel that boots; Kbuild's
+	# programs run here.
+	local pkgs=("linux-headers-$krel:$arch=$kver" "${common%:*}=$kver" "${kbuild%:*}:amd64=$kver"
+		"linux-source-$srcver=$kver")
+	note "building ${oot_sources[*]##*/} for $krel from ${pkgs[*]}"
+	tmp=$(mktemp -d "$cache/.fetch.XXXXXX")
+	mkdir -p "$tmp/deb" "$tmp/x" "$tmp/out" "$tmp/dto" "$tmp/m"
+	download "$kernel_apt" "$tmp/deb" "${pkgs[@]}"
+	local d
+	for d in "$tmp/deb"/*.deb; do dpkg-deb -x "$d" "$tmp/x" || die "unpacking $d failed"; done
+	rm -rf "$tmp/deb"
+	local H=$tmp/x/usr/src/linux-headers-$krel S=linux-source-$srcver tarball
+	[ -f "$H/.config" ] && [ -f "$H/Makefile" ] && [ -f "$H/Module.symvers" ] ||
+		die "linux-headers-$krel has no prepared tree"
+	tarball=$(find "$tmp/x/usr/src" -maxdepth 1 -name "$S.tar.*" | head -n 1)
+	[ -n "$tarball" ] || die "linux-source-$srcver has no source tarball"
+	local dirs=() p
+	for p in "${oot_sources[@]}"; do dirs+=("$S/$(dirname "$p")"); done
+	# shellcheck disable=SC2046 # one folder a line
+	tar -xf "$tarball" -C "$tmp" "$S/scripts/mod" "$S/scripts/include" "$S/scripts/basic/fixdep.c" \
+		"$S/include/linux/mod_devicetable.h" "$S/include/linux/license.h" "$S/include/linux/module_symbol.h" \
+		"$S/include/linux/device-id" $(printf '%s\n' "${dirs[@]}" | sort -u) ||
+		die "$S's tarball lacks a needed file"
+	rm -f "$tarball"
+	sed -i "s|/usr/src/|$tmp/x/usr/src/|g" "$H/Makefile"
+
+	# The compiler and the make-line overrides.
+	local ccmajor CC ovr=() want_pahole have_pahole
+	ccmajor=$(($(sed -n 's/^CONFIG_GCC_VERSION=\([0-9]*\)$/\1/p' "$H/.config") / 10000))
+	if command -v "${oot_cross}gcc-$ccmajor" >/dev/null; then
+		CC=${oot_cross}gcc-$ccmajor
+	else
+		CC=${oot_cross}gcc
+		[ "$($CC -dumpversion | cut -d. -f1)" -lt 14 ] &&
+			grep -q '^CONFIG_CC_HAS_MIN_FUNCTION_ALIGNMENT=y' "$H/.config" &&
+			ovr+=(CONFIG_CC_HAS_MIN_FUNCTION_ALIGNMENT=)
+	fi
+	want_pahole=$(sed -n 's/^CONFIG_PAHOLE_VERSION=\([0-9]*\)$/\1/p' "$H/.config")
+	have_pahole=$(pahole --version 2>/dev/null | tr -dc 0-9)
+	grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$H/.config" && [ "${have_pahole:-0}" != "${want_pahole:-x}" ] &&
+		ovr+=(CONFIG_DEBUG_INFO_BTF_MODULES=)
+	local kmake=(nice -n 10 make -C "$H" ARCH=arm64 CROSS_COMPILE=$oot_cross CC="$CC" "${ovr[@]}")
+
+	# Kbuild's host programs, for this host's libc.
+	local kb SM=$tmp/$S/scripts/mod log=$work/oot-build.log
+	kb=$(cd "$H/scripts" && pwd -P)
+	: >"$log"
+	gcc -O2 -I"$tmp/$S/scripts/include" -o "$kb/basic/fixdep" "$tmp/$S/scripts/basic/fixdep.c" >>"$log" 2>&1 ||
+		die "fixdep does not build (see $log)"
+	cp "$SM/devicetable-offsets.c" "$tmp/dto/" && echo 'obj-m :=' >"$tmp/dto/Kbuild"
+	"${kmake[@]}" M="$tmp/dto" devicetable-offsets.s >>"$log" 2>&1 ||
+		die "devicetable-offsets.s does not build (see $log)"
+	{
+		echo "#ifndef __DEVICETABLE_OFFSETS_H__"
+		echo "#define __DEVICETABLE_OFFSETS_H__"
+		sed -ne 's:^[[:space:]]*\.ascii[[:space:]]*"\(.*\)".*:\1:; /^->/{s:->#\(.*\):/* \1 */:; s:^->\([^ ]*\) [\$#]*\([^ ]*\) \(.*\):#define \1 \2 /* \3 */:; s:->::; p;}' \
+			<"$tmp/dto/devicetable-offsets.s"
+		echo "#endif"
+	} >"$SM/devicetable-offsets.h"
+	{ gcc -O2 -o "$SM/mk_elfconfig" "$SM/mk_elfconfig.c" && $CC -c -o "$SM/empty.o" "$SM/empty.c" &&
+		"$SM/mk_elfconfig" <"$SM/empty.o" >"$SM/elfconfig.h"; } >>"$log" 2>&1 || die "elfconfig.h not made (see $log)"
+	(cd "$SM" && gcc -O2 -I../include -o modpost modpost.c file2alias.c sumversion.c symsearch.c) >>"$log" 2>&1 ||
+		die "modpost does not build (see $log)"
+	if [ -f "$kb/mod/modpost.real-lsb-64" ]; then cp "$SM/modpost" "$kb/mod/modpost.real-lsb-64"
+	else cp "$SM/modpost" "$kb/mod/modpost"; fi
+
+	# The modules, in one folder: one may use another's symbols. Undefined
+	# symbols stop modpost: every module must load as it is.
+	local names=() n vm
+	for p in "${oot_sources[@]}"; do
+		cp "$tmp/$S/$p" "$tmp/m/" || die "$S has no $p"
+		names+=("$(basename "$p" .c)")
+	done
+	echo "obj-m += $(printf '%s.o ' "${names[@]}")" >"$tmp/m/Kbuild"
+	"${kmake[@]}" M="$tmp/m" -j2 modules >>"$log" 2>&1 || die "building ${names[*]} failed (see $log)"
+	for n in "${names[@]}"; do
+		vm=$("${oot_cross}objcopy" -O binary -j .modinfo "$tmp/m/$n.ko" /dev/stdout | tr '\0' '\n' | sed -n 's/^vermagic=//p')
+		[[ $vm == "$krel "* ]] || die "$n.ko has vermagic '$vm', not $krel's"
+		cp "$tmp/m/$n.ko" "$tmp/out/" || die "cannot keep $n.ko"
+	done
+	{
+		echo "release $krel $kver"
+		echo "packages ${pkgs[*]}"
+		echo "compiler $($CC --version | head -n 1)"
+		echo "overrides ${ovr[*]:-none}"
+		echo "seconds $((SECONDS - t0))"
+	} >"$tmp/out/BUILDINFO"
+	cache_fill "$ootdir"
+	note "built ${names[*]} in $((SECONDS - t0)) s"
+}
