@@ -581,6 +581,7 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 		{ "pwm5", -1, ENOENT }, // a uevent past a page
 		{ root_ + "/devices/pwmchip0", -1, ENOENT },
 		{ "pwmchip4294967296", -1, ENOENT }, // no chip 0 by wrapping
+		{ "pwmchip+2", -1, ENOENT }, // digits only
 		{ "/pwm@4ff02000", -1, ENOENT },
 		{ "pwm", -1, ENOENT }, // a node's name, not its path
 		{ "pwmchip7", -1, ENOENT },
@@ -655,6 +656,14 @@ TEST_F(SysfsTest, ChannelsAreDescribedWithoutBeingTaken)
 		{ "inversed at full duty: no active part either", false, " pwm-1   (led-1               ): requested\n"
 		  "  actual configuration:     enabled, 200000/200000 ns, inverse polarity\n",
 		  PWM_HOLDER_KERNEL, "led-1", true, {} },
+		{ "no hardware line of its own: not the next channel's", false,
+		  " pwm-1   (led-1               ): requested\n pwm-2   ((null)              ):\n"
+		  "  actual configuration:     enabled, 5000/10000 ns, normal polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", false, {} },
+		{ "a number past 64 bits: no waveform, not a wrapped one", false,
+		  " pwm-1   (led-1               ): requested\n"
+		  "  actual configuration:     enabled, 18446744073709551616/200000 ns, normal polarity\n",
+		  PWM_HOLDER_KERNEL, "led-1", false, {} },
 		{ "inversed: the offset that ends the active part at the period's end", false,
 		  " pwm-1   (led-1               ): requested\n"
 		  "  actual configuration:     enabled, 150000/200000 ns, inverse polarity\n",
