@@ -193,8 +193,10 @@ static PyMethodDef chip_methods[] = {
 	  "Nothing changes on the way." },
 	{ "close", (PyCFunction)chip_close, METH_NOARGS,
 	  "close($self, /)\n--\n\n"
-	  "Releases the chip and the channels taken through it. The outputs\n"
-	  "keep their last waveform. Closing a closed chip does nothing." },
+	  "Releases the chip and the channels taken through it. A channel taken\n"
+	  "through sysfs stays exported and its output runs on; one taken through\n"
+	  "the device node is freed, and some drivers stop its output then (a\n"
+	  "PCA9685 all of its outputs). Closing a closed chip does nothing." },
 	{ "__enter__", (PyCFunction)chip_enter, METH_NOARGS, "Returns the chip itself." },
 	{ "__exit__", (PyCFunction)(void (*)(void))chip_exit, METH_FASTCALL, "Closes the chip." },
 	{ NULL, NULL, 0, NULL },

@@ -42,7 +42,7 @@ class Chip:
     def info(self, n: SupportsIndex, /) -> ChannelInfo:
         """What channel n is doing, read without taking it."""
     def close(self) -> None:
-        """Releases the chip and its channels; the outputs keep their waveform."""
+        """Releases the chip and its channels; see the C library on what outputs do then."""
     def __enter__(self) -> Chip: ...
     def __exit__(
         self,
