@@ -142,6 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const uint8_t tick_byte = in.byte();
 	model = plain_cdev_model(2, ticks[tick_byte % 5]);
 	model.no_read_back = (tick_byte & 128) != 0;
+	static const release_effect releases[] = { RELEASE_KEEPS, RELEASE_STOPS, RELEASE_SLEEPS,
+						   RELEASE_KEEPS };
+	model.on_release = releases[(tick_byte >> 5) & 3];
 	const uint8_t shortest = in.byte();
 	model.min_ticks = 1 + shortest % 8;
 	model.rounds_answer_lower = (shortest & 64) != 0;
@@ -175,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	pwm_waveform last_ok = {};
 	bool any_ok = false;
 	for (int op = 0; op < 16 && in.size > 0; ++op) {
-		const uint8_t kind = in.byte() % 7;
+		const uint8_t kind = in.byte() % 8;
 		if (kind == 2 || kind == 3) {
 			// The sibling, as another process drives it.
 			model.leader_runs(kind == 2 ? model.tick * (model.min_ticks + in.byte()) : 0);
@@ -188,6 +191,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		if (kind == 6) {
 			// The next write fails halfway, and maybe the put-back too.
 			model.sets_failing_midway = static_cast<uint8_t>(1 + in.byte() % 2);
+			continue;
+		}
+		if (kind == 7) {
+			// The program ends and another takes the channel: the
+			// driver does what it does on release, and the new handle
+			// starts from whatever that left.
+			const pwmchip_waveform held = model.hw[1];
+			pwm_chip_close(chip);
+			const bool stops = model.on_release == RELEASE_STOPS ||
+				(model.on_release == RELEASE_SLEEPS && model.holder[0] == cdev_model::nobody);
+			if (model.holder[1] != cdev_model::nobody ||
+			    !same_waveform(ours(model.hw[1]), stops ? pwm_waveform{} : ours(held)))
+				abort();
+			chip = pwm_chip_open_by_number(0);
+			ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
+			if (ch == nullptr)
+				abort();
+			last_made = any_ok = false;
 			continue;
 		}
 		pwm_waveform wf = { value(), value(), value() % 4 == 0 ? 0 : value() };

@@ -13,8 +13,9 @@
 # - Kbuild's fixdep and modpost are rebuilt from the same source with the
 #   host's gcc (Debian 13's binaries want a newer glibc than Debian 12 has),
 #   with modpost's generated headers made as Kbuild makes them;
-# - make M=... modules with the cross compiler. Debian 12's cross gcc (12)
-#   is older than the kernel's (14): it lacks -fmin-function-alignment, so
+# - make M=... modules with the cross compiler (arm64) or the host's
+#   (amd64). Debian 12's gcc (12) is older than the kernel's (14): it
+#   lacks -fmin-function-alignment, so
 #   Kbuild is told the compiler has none (it falls back to
 #   -falign-functions); without the kernel's pahole the modules carry no
 #   BTF (they load without it). Nothing else of Debian's configuration
@@ -28,15 +29,17 @@
 # cache_fill, cache, work, kpkg, akpkg, kernel_apt, arch; oot_sources is the
 # list of source paths (drivers/pwm/pwm-gpio.c, ...).
 
-oot_cross=aarch64-linux-gnu-
-
 # oot_fetch: sets ootdir to the cache folder holding NAME.ko for each of
 # oot_sources, building them first where it is not complete.
 oot_fetch() {
-	local krel kver srcver sum
-	[ "$arch" = arm64 ] || die "out-of-tree modules are built for arm64 guests only"
+	local krel kver srcver sum oot_cross karch
+	case $arch in
+	arm64) oot_cross=aarch64-linux-gnu- karch=arm64 ;;
+	amd64) oot_cross= karch=x86 ;;
+	*) die "out-of-tree modules are built for arm64 and amd64 guests only" ;;
+	esac
 	krel=${kpkg#linux-image-}
-	[[ $krel =~ ^([0-9]+)\.([0-9]+)\.[0-9]+.*-arm64$ ]] || die "cannot tell the source series of $kpkg"
+	[[ $krel =~ ^([0-9]+)\.([0-9]+)\.[0-9]+.*-$arch$ ]] || die "cannot tell the source series of $kpkg"
 	srcver=${BASH_REMATCH[1]}.${BASH_REMATCH[2]}
 	kver=$(candidate "$kernel_apt" "$akpkg")
 	[ -n "$kver" ] || die "$akpkg has no candidate version"
@@ -92,7 +95,7 @@ oot_fetch() {
 	have_pahole=$(pahole --version 2>/dev/null | tr -dc 0-9)
 	grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$H/.config" && [ "${have_pahole:-0}" != "${want_pahole:-x}" ] &&
 		ovr+=(CONFIG_DEBUG_INFO_BTF_MODULES=)
-	local kmake=(nice -n 10 make -C "$H" ARCH=arm64 CROSS_COMPILE=$oot_cross CC="$CC" "${ovr[@]}")
+	local kmake=(nice -n 10 make -C "$H" ARCH=$karch CROSS_COMPILE=$oot_cross CC="$CC" "${ovr[@]}")
 
 	# Kbuild's host programs, for this host's libc.
 	local kb SM=$tmp/$S/scripts/mod log=$work/oot-build.log

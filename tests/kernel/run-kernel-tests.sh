@@ -29,6 +29,8 @@
 #             Debian's source of that kernel (build-oot-modules.sh): pwm-pca9685 and
 #             pwm-argon-fan-hat on i2c-stub (the character device), pwm-gpio on the board's
 #             GPIO line and pwm-axi-pwmgen on RAM
+#   x86-hats  the x86-7 kernel with pwm-pca9685 on its own i2c-stub (the character device);
+#             Debian does not build that driver for amd64: built here as for arm64-hats
 # Every package name is resolved on each run and cached by the resolved name.
 # Debian 13 packages come through an apt configuration of the harness's own,
 # kept in the cache folder; the machine's apt setup is left as it is.
@@ -54,7 +56,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers|arm64-hats (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|x86-hats|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers|arm64-hats (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -98,7 +100,9 @@ last_case() { sed -n 's/^RUN //p' "$work/out.txt" | tail -n 1 | grep . || echo "
 # (build-oot-modules.sh), put beside its modules; oot_modules: those that
 # /init loads, in order, after the kernel's own (modules).
 # setup: a script /init runs once the modules are loaded, before it waits
-# for the chips (devices the modules cannot find by themselves).
+# for the chips (devices the modules cannot find by themselves);
+# setup_modules: the kernel's own modules that it loads itself (with
+# parameters), put beside the others but not loaded by /init.
 kernel_key=$guest
 chips=2
 dtsi=()
@@ -111,14 +115,16 @@ python=
 oot_sources=()
 oot_modules=()
 setup=
+setup_modules=()
 # Every module of the guests that share one kernel: a cache folder is filled
 # with all of them, so that those guests do not take turns filling it anew.
 arm64_drivers=(pwm-imx27 pwm-rockchip pwm-sun4i pwm-tiecap pwm-mtk-disp pwm-meson)
 arm64_hats=(i2c-dev)
+x86_hats=(i2c-dev i2c-stub)
 armhf_drivers=(pwm-tiecap pwm-tiehrpwm pwm-imx27 pwm-sun4i pwm-rockchip pwm-meson pwm-samsung pwm-vt8500
 	stm32-lptimer pwm-stm32-lp pwm-omap-dmtimer)
 case $guest in
-x86-6.1 | x86-6.12 | x86-7 | x86-udev)
+x86-6.1 | x86-6.12 | x86-7 | x86-udev | x86-hats)
 	arch=amd64
 	triplet=x86_64-linux-gnu
 	qemu="qemu-system-x86_64"
@@ -131,12 +137,26 @@ x86-6.1 | x86-6.12 | x86-7 | x86-udev)
 	case $guest in
 	x86-6.1) kernel_apt=host meta=linux-image-amd64 target_release= ;;
 	x86-6.12) kernel_apt=host meta=linux-image-6.12-amd64 target_release= ;;
-	x86-7) kernel_apt=private meta=linux-image-amd64 target_release=trixie-backports ;;
+	x86-7 | x86-hats)
+		kernel_apt=private meta=linux-image-amd64 target_release=trixie-backports
+		kernel_key=x86-7 key_modules=("${modules[@]}" "${x86_hats[@]}")
+		;;
 	x86-udev)
 		kernel_apt=host meta=linux-image-amd64 kernel_key=x86-6.1 target_release=
 		suite="guest-tests-udev.sh" udev=1
 		;;
 	esac
+	if [ "$guest" = x86-hats ]; then
+		# Debian builds i2c-stub and i2c-dev for amd64, not pwm-pca9685.
+		# No pwm-lpss: the ACPI table's chips stay without a driver.
+		modules=(i2c-dev)
+		setup_modules=(i2c-stub)
+		oot_sources=(drivers/pwm/pwm-pca9685.c)
+		oot_modules=(pwm-pca9685)
+		setup="guest-setup-hats.sh"
+		suite="guest-tests-hats.sh" chips=1
+		host_pkgs+=(gcc:gcc make:make xz-utils:xz)
+	fi
 	;;
 arm64-7 | arm64-udev | arm64-drivers | arm64-hats)
 	arch=arm64
@@ -512,7 +532,7 @@ root=$work/root
 rm -rf "$root"
 mkdir -p "$root"/{bin,modules,proc,sys,dev,tmp,q/bin,q/lib}
 cp "$bbdir/busybox" "$root/bin/busybox"
-for m in "${modules[@]}"; do cp "$kdir/$m.ko" "$root/modules/"; done
+for m in "${modules[@]}" "${setup_modules[@]}"; do cp "$kdir/$m.ko" "$root/modules/"; done
 [ ${#oot_sources[@]} -eq 0 ] || cp "$ootdir"/*.ko "$root/modules/" || die "cannot copy the built modules"
 cp "$here/guest-init.sh" "$root/init"
 [ -z "$setup" ] || cp "$here/$setup" "$root/q/guest-setup.sh"
