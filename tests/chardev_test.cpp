@@ -346,6 +346,29 @@ TEST_F(ChardevTest, DriverWithoutReadBackIsTakenAtItsExactSetsWord)
 	pwm_chip_close(chip);
 }
 
+// A driver whose rounding of what it reports comes out lower again (no exact
+// set takes its own answer): what a failed call put back is what ran, not a
+// step below it.
+TEST_F(ChardevTest, PutBackOnADriverThatRoundsItsAnswerLowerIsWhatRan)
+{
+	chip_state = plain_cdev_model(2, 1000);
+	chip_state.rounds_answer_lower = true;
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(pwm, nullptr);
+	pwm_waveform wf{ 40000, 10000, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	EXPECT_EQ(waveform_text(chip_state.hw[1]), "40000/9000/0");
+	chip_state.sets_failing_midway = 1;
+	wf = { 60000, 30000, 0 };
+	errno = 0;
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), -1);
+	EXPECT_EQ(errno, EIO);
+	EXPECT_EQ(waveform_text(chip_state.hw[1]), "40000/9000/0");
+	pwm_chip_close(chip);
+}
+
 // What runs after the hold ends: the driver's to say through the device;
 // kept on every driver for a channel exported through sysfs.
 TEST_F(ChardevTest, ReleaseThroughTheDeviceIsTheDriversExportKeepsRunning)

@@ -13,13 +13,14 @@
 # - Kbuild's fixdep and modpost are rebuilt from the same source with the
 #   host's gcc (Debian 13's binaries want a newer glibc than Debian 12 has),
 #   with modpost's generated headers made as Kbuild makes them;
-# - make M=... modules with the cross compiler (arm64) or the host's
-#   (amd64). Debian 12's gcc (12) is older than the kernel's (14): it
-#   lacks -fmin-function-alignment, so
-#   Kbuild is told the compiler has none (it falls back to
-#   -falign-functions); without the kernel's pahole the modules carry no
-#   BTF (they load without it). Nothing else of Debian's configuration
-#   changes, and every module's vermagic is checked against the release.
+# - make M=... modules with the cross compiler (arm64) or the host's own
+#   (amd64). Debian 12's gcc (12) is older than the kernel's (14): it lacks
+#   -fmin-function-alignment, so Kbuild is told the compiler has none (it
+#   falls back to -falign-functions); without the kernel's pahole the
+#   modules carry no BTF, and on amd64 without a runnable objtool none of
+#   its tables (they load without either). Nothing else of Debian's
+#   configuration changes, and every module's vermagic is checked against
+#   the release.
 # The modules are unsigned: loading them taints the kernel, which Debian's
 # kernel allows.
 # The built modules are cached by release, package version and the list of
@@ -95,6 +96,15 @@ oot_fetch() {
 	have_pahole=$(pahole --version 2>/dev/null | tr -dc 0-9)
 	grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$H/.config" && [ "${have_pahole:-0}" != "${want_pahole:-x}" ] &&
 		ovr+=(CONFIG_DEBUG_INFO_BTF_MODULES=)
+	# x86 runs objtool on every module (ORC unwind tables, the return and
+	# call sites the kernel patches, IBT sealing). Debian 13's objtool
+	# wants glibc 2.38 too: without it the module carries none of those
+	# tables and still loads (returns go through the thunk, unpatched; no
+	# unwinding through its code).
+	if grep -q '^CONFIG_OBJTOOL=y' "$H/.config" &&
+		ldd "$H/tools/objtool/objtool" "$H/tools/objtool/objtool.real-$karch" 2>&1 | grep -q 'not found'; then
+		ovr+=(CONFIG_OBJTOOL=)
+	fi
 	local kmake=(nice -n 10 make -C "$H" ARCH=$karch CROSS_COMPILE=$oot_cross CC="$CC" "${ovr[@]}")
 
 	# Kbuild's host programs, for this host's libc.
