@@ -199,6 +199,28 @@ static int open_sysfs_lazily(struct pwm_chip *chip)
 	return 0;
 }
 
+// The chip's sysfs folder for one of its channels. The folder, and its count
+// with it, goes with its parent device (an unbound driver), while handles
+// opened before stay open: a chip gone is ENODEV, a count refused says why,
+// and a channel beyond the count is EINVAL.
+static int sysfs_channel_of(struct pwm_chip *chip, unsigned int channel)
+{
+	if (chip == nullptr) {
+		errno = EINVAL;
+		return -1;
+	}
+	if (open_sysfs_lazily(chip) < 0) {
+		if (errno == ENOENT)
+			errno = ENODEV;
+		return -1;
+	}
+	if (channel >= chip->npwm) {
+		errno = EINVAL;
+		return -1;
+	}
+	return 0;
+}
+
 // The device refuses a channel that sysfs exported (EBUSY). Such a channel
 // is someone's on purpose, a boot script's or a udev rule's, and sysfs can
 // still drive it; any other holder keeps the EBUSY.
@@ -278,19 +300,8 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 
 QUORVIN_API struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel)
 {
-	if (chip == nullptr) {
-		errno = EINVAL;
+	if (sysfs_channel_of(chip, channel) < 0)
 		return nullptr;
-	}
-	if (open_sysfs_lazily(chip) < 0) {
-		if (errno == ENOENT)
-			errno = ENODEV;
-		return nullptr;
-	}
-	if (channel >= chip->npwm) {
-		errno = EINVAL;
-		return nullptr;
-	}
 	// Held here already: through sysfs it is exported; through the device
 	// it cannot be, as long as this handle holds it there.
 	if (struct pwm *held = held_here(chip, channel); held != nullptr) {
@@ -364,22 +375,8 @@ QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 // would find its channel busy.
 QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel)
 {
-	if (chip == nullptr) {
-		errno = EINVAL;
+	if (sysfs_channel_of(chip, channel) < 0)
 		return nullptr;
-	}
-	// The chip's sysfs folder, and its count with it, goes with its parent
-	// device (an unbound driver), while handles opened before stay open: a
-	// chip gone is ENODEV; a count refused says why.
-	if (open_sysfs_lazily(chip) < 0) {
-		if (errno == ENOENT)
-			errno = ENODEV;
-		return nullptr;
-	}
-	if (channel >= chip->npwm) {
-		errno = EINVAL;
-		return nullptr;
-	}
 	if (faccessat(chip->sysfs_dirfd, "npwm", F_OK, 0) < 0 && errno == ENOENT) {
 		errno = ENODEV;
 		return nullptr;

@@ -60,6 +60,9 @@ begin() {
 	echo "RUN $name"
 }
 bad() { why="${why:+$why; }$*"; }
+# The last run's output, indented under the row.
+show() { echo "$out" | sed 's/^/  | /'; }
+
 expect() { # what got want
 	[ "$2" = "$3" ] || bad "$1: got '$2', want '$3'"
 }

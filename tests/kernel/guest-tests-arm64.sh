@@ -143,7 +143,6 @@ nothing_taken() {
 	[ -z "$(ls -d $SYS/pwmchip*/pwm* 2>/dev/null)" ] || bad "left exported: $(ls -d $SYS/pwmchip*/pwm*)"
 	expect "GETWF of channel 0 afterwards" "$(getwf $M 0 | cut -c1)" "$FREE_GETWF"
 }
-show() { echo "$out" | sed 's/^/  | /'; }
 begin tools-detect
 run pwm-detect
 show

@@ -64,7 +64,6 @@ expect "pca9685 MODE1, PRESCALE after probe" "$(mode1) $(reg 0x40 0xfe)" "0x30 0
 finish
 
 # --- the companion tools ---------------------------------------------------------
-show() { echo "$out" | sed 's/^/  | /'; }
 begin tools-detect
 run pwm-detect
 show
