@@ -400,7 +400,10 @@ TEST_F(ChardevTest, ReleaseThroughTheDeviceIsTheDriversExportKeepsRunning)
 		pwm_chip *chip = pwm_chip_open_by_number(0);
 		ASSERT_NE(chip, nullptr);
 		if (c.export_channel_1) {
+			const int requests = chip_state.calls[_IOC_NR(PWM_IOCTL_REQUEST)];
 			pwm *kept = pwm_chip_export_pwm(chip, 1);
+			EXPECT_EQ(chip_state.calls[_IOC_NR(PWM_IOCTL_REQUEST)], requests)
+				<< "nothing asked of the device";
 			ASSERT_NE(kept, nullptr) << strerror(errno);
 			EXPECT_EQ(pwm_chip_export_pwm(chip, 1), kept) << "one handle per channel";
 			pwm_waveform r{ 40000, 10000, 0 };
