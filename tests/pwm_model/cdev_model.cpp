@@ -46,7 +46,7 @@ struct pwmchip_waveform cdev_model::round(const struct pwmchip_waveform &wf) con
 	if (leader_yields && channel == period_leader && hw[period_follower].period_length_ns != 0)
 		period = hw[period_follower].period_length_ns;
 	uint64_t duty = rounds_answer_lower && wf.duty_length_ns != 0 ? (wf.duty_length_ns - 1) / t * t
-								       : wf.duty_length_ns / t * t;
+								      : wf.duty_length_ns / t * t;
 	if (duty < min_duty_ticks[wf.hwpwm] * t)
 		duty = min_duty_ticks[wf.hwpwm] * t;
 	if (duty > period)
