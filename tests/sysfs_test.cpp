@@ -540,10 +540,11 @@ TEST_F(SysfsTest, ChipsAreFoundByName)
 	// Where a name is one chip's node path and another's alias, the node path
 	// wins; the kernel takes alias names from properties, which hold no
 	// slash, so only the order is seen here.
-	const std::string p0 = parent("4ff00000.pwm",
-				      "DRIVER=pwm-mediatek\nOF_NAME=pwm\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n"
-				      "OF_ALIAS_1=backlight-pwm\nOF_ALIAS_2=/pwm@4ff01000\n",
-				      "pwm-mediatek");
+	const std::string p0 = parent(
+		"4ff00000.pwm",
+		"DRIVER=pwm-mediatek\nOF_NAME=pwm\nOF_FULLNAME=/pwm@4ff00000\nOF_ALIAS_0=pwm0\n"
+		"OF_ALIAS_1=backlight-pwm\nOF_ALIAS_2=/pwm@4ff01000\n",
+		"pwm-mediatek");
 	const std::string compatibles = "OF_COMPATIBLE_0=" + std::string(495, 'c') + "OF_ALIAS_0=pwm-ghost\n";
 	const std::string p1 = parent(
 		"4ff01000.pwm", "OF_FULLNAME=/pwm@4ff01000\n" + compatibles + "OF_ALIAS_0=4ff00000.pwm\n",
