@@ -84,6 +84,13 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  *   hardware: a driver that does not run it after a second write gives
  *   EIO. A channel sharing the period that keeps changing it while the call
  *   checks gives EAGAIN.
+ * - Through the device, on a driver that cannot read its hardware back
+ *   (GETWF is EOPNOTSUPP): a waveform counts as made where the kernel's
+ *   exact set (PWM_IOCTL_SETEXACTWF) took what its rounding answered, which
+ *   is all the library goes by; one that no exact set takes is refused with
+ *   EOPNOTSUPP before anything is written. A driver's own failure halfway
+ *   through a write is put back as this handle last asked, which is not
+ *   known before its first waveform.
  * - The kernel's or the driver's errno for anything else it refuses (some
  *   older drivers refuse a period beyond their range with EINVAL or ERANGE
  *   rather than round it).
