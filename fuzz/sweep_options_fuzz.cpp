@@ -3,10 +3,12 @@
 // pwm-sweep's options over any argument vector (the input's NUL-separated
 // strings): the settings parse_sweep_settings accepts, or its refusal, must
 // be those of a conversion written here from the rules (decimal, leading
-// blanks and one sign, saturating at the 64-bit bounds, text without
-// digits 0; -c and -p keep the low 32 bits; the first zero step refused; a
-// period of 2^63 or more refused). Which option getopt hands over with which
-// argument is getopt's business: a first pass of getopt lists them.
+// blanks and one sign, at least one digit, nothing after but blanks, the
+// magnitude within 64 bits; -c and -p within 32 bits and not negative; a
+// zero step or one past the signed 64-bit range refused; a period of 2^63
+// or more refused after the last -P; an operand refused). Which option
+// getopt hands over with which argument is getopt's business: a first pass
+// of getopt lists them.
 #include "sweep_settings.h"
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,30 +27,29 @@ namespace {
 
 const char optstring[] = "c:p:P:S:";
 
-int64_t convert(const char *text)
+// A number as the rules read it: false for text that is none.
+bool convert(const std::string &text, bool *negative, uint64_t *magnitude)
 {
-	const char *p = text;
-	while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-		++p;
-	const bool negative = *p == '-';
-	if (*p == '+' || *p == '-')
-		++p;
-	// Accumulated as a negative number, which reaches INT64_MIN.
-	int64_t v = 0;
-	bool saturated = false;
-	for (; *p >= '0' && *p <= '9'; ++p) {
-		const int digit = *p - '0';
-		if (saturated || v < (INT64_MIN + digit) / 10) {
-			saturated = true;
-			continue;
-		}
-		v = v * 10 - digit;
-	}
-	if (saturated)
-		return negative ? INT64_MIN : INT64_MAX;
-	if (!negative)
-		return v == INT64_MIN ? INT64_MAX : -v;
-	return v;
+	size_t i = text.find_first_not_of(" \t\n\v\f\r");
+	if (i == std::string::npos)
+		return false;
+	*negative = text[i] == '-';
+	if (text[i] == '+' || text[i] == '-')
+		++i;
+	const size_t digits = text.find_first_not_of("0123456789", i);
+	const std::string number = text.substr(i,
+					       digits == std::string::npos ? std::string::npos : digits - i);
+	if (number.empty() ||
+	    (digits != std::string::npos &&
+	     text.find_first_not_of(" \t\n\v\f\r", digits) != std::string::npos))
+		return false;
+	// Past 64 bits: more significant digits than 2^64 - 1 has, or as many
+	// and above it as text.
+	const std::string significant = number.substr(std::min(number.find_first_not_of('0'), number.size()));
+	if (significant.size() > 20 || (significant.size() == 20 && significant > "18446744073709551615"))
+		return false;
+	*magnitude = significant.empty() ? 0 : std::stoull(significant);
+	return true;
 }
 
 // argv for one pass: the strings stay, the pointers are getopt's to permute.
@@ -100,25 +102,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	struct sweep_settings want = { 0, 0, 50000, 1 };
 	bool accepted = true;
 	int opt;
+	bool negative = false;
+	uint64_t v = 0;
 	while (accepted && (opt = getopt(static_cast<int>(argv.size()) - 1, argv.data(), optstring)) != -1) {
+		const bool number = opt != '?' && convert(optarg, &negative, &v);
 		switch (opt) {
 		case 'c':
-			want.chip = static_cast<uint32_t>(convert(optarg));
-			break;
 		case 'p':
-			want.channel = static_cast<uint32_t>(convert(optarg));
+			accepted = number && (!negative || v == 0) && v <= UINT32_MAX;
+			(opt == 'c' ? want.chip : want.channel) = static_cast<uint32_t>(v);
 			break;
 		case 'P':
-			want.period = static_cast<uint64_t>(convert(optarg));
+			accepted = number && (!negative || v <= (1ULL << 63));
+			want.period = negative ? 0 - v : v;
 			break;
 		case 'S':
-			want.step = convert(optarg);
-			accepted = want.step != 0;
+			accepted = number && v != 0 && v <= (1ULL << 63) - (negative ? 0 : 1);
+			want.step = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
 			break;
 		default:
 			accepted = false;
 		}
 	}
+	if (accepted && optind < static_cast<int>(argv.size()) - 1)
+		accepted = false; // an operand
 	if (accepted && want.period > static_cast<uint64_t>(INT64_MAX))
 		accepted = false;
 
