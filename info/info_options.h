@@ -4,10 +4,15 @@
 #ifndef PWM_INFO_INFO_OPTIONS_H
 #define PWM_INFO_INFO_OPTIONS_H
 
+#include "units.h"
+
 #include <stdint.h>
 
 struct info_options {
 	uint64_t period; // -P: what free channels would make of it; 0 when not asked
+	bool get; // -g: one channel, for scripts
+	unsigned int channel; // -g's channel
+	enum time_unit unit; // -u: with -g, the times also in this unit
 	int first_chip; // argv index of the first CHIP
 };
 

@@ -1,22 +1,33 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
-// pwm-detect and pwm-info run as processes on a made-up PWM class folder of
-// two sysfs chips, and with a device node for one of them (the model's chip,
-// tests/pwm_model/, through its preloaded shim), as pwm-sweep too: what they
-// print, their messages and exit status, what they asked the device, and that
-// they leave no channel exported or requested.
+// pwm-detect, pwm-info and pwm-set run as processes on a made-up PWM class
+// folder of two sysfs chips, and with a device node for one of them (the
+// model's chip, tests/pwm_model/, through its preloaded shim), as pwm-sweep
+// too: what they print, their messages and exit status, what they asked the
+// device, what they exported (the test plays the kernel's part of an export)
+// and that they leave no channel requested.
 #include "run_tool.h"
 
 #include "cdev_model.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,19 +35,19 @@ namespace {
 namespace fs = std::filesystem;
 using lines = std::vector<std::string>;
 
-enum tool { detect, info, sweep };
+enum tool { detect, info, sweep, set };
 
 struct tools_case {
 	std::string name;
-	enum tool tool;
-	lines args;
+	enum tool tool = detect;
+	lines args{};
 	// The class folder: "class" (two chips), "empty", "none", "file" (a
 	// regular file), or "" for the variable set empty.
-	std::string sysfs;
-	bool debugfs; // the kernel's listing is readable
-	int status;
-	std::string out; // with a trailing "...", what it starts with; {dev} for the dev folder
-	std::string err;
+	std::string sysfs{};
+	bool debugfs = false; // the kernel's listing is readable
+	int status = 0;
+	std::string out{}; // with a trailing "...", what it starts with; {dev} for the dev folder
+	std::string err{};
 	std::string npwm3 = "2"; // pwmchip3's channel count; "fifo": a FIFO in its place
 	// Set: the tool runs on the stand-in library (one chip of three free
 	// channels) with this QUORVIN_STAND_IN_FAIL (a call that comes no
@@ -47,6 +58,11 @@ struct tools_case {
 	std::string calls{}; // ioctls of these kinds counted, as "request=1 setexactwf=0"
 	std::string channel0{}; // what channel 0 runs after, "period/duty/offset"; "": as before
 	std::string listing3{}; // chip 3's part of the debugfs listing, in place of the usual
+	std::string exported{}; // what was written to chip 3's export
+	// Set: chip 3's channel folder after, "pwmN PERIOD/DUTY/ENABLE/POLARITY".
+	std::string channel_files{};
+	bool channel1_locked = false; // another holder has chip 3's exported channel 1
+	int min_ms = 0; // the tool ran at least this long
 };
 
 const std::string detect3 = "pwmchip3 [4ff00000.pwm] (2 channels) pwm-mediatek sysfs\n";
@@ -93,6 +109,34 @@ void held_elsewhere(cdev_model &m)
 {
 	m.holder[0] = 5;
 	m.hw[0] = { 0, 0, 30000, 10000, 0 };
+}
+
+// A driver that puts the chip to sleep once its last channel is let go, as
+// a PCA9685 does; channel 1 not exported, so that nothing keeps it awake.
+void sleeps_at_release(cdev_model &m)
+{
+	any_duty(m);
+	m.on_release = RELEASE_SLEEPS;
+	m.holder[1] = cdev_model::nobody;
+}
+
+lines operator+(lines a, const lines &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
+// pwm-set refusing its command line, with a message and before any chip
+// is opened: there is no class folder to open one from, which would be
+// said instead.
+tools_case set_refused(const std::string &name, const lines &options, const std::string &message)
+{
+	return { .name = "SetRefuses" + name,
+		 .tool = set,
+		 .args = lines{ "-c", "3", "-p", "0" } + options,
+		 .sysfs = "none",
+		 .status = 1,
+		 .err = "pwm-set: " + message + "\n" };
 }
 
 const std::string listing3_held = "3: platform/4ff00000.pwm, npwm: 2\n"
@@ -193,12 +237,163 @@ const tools_case cases[] = {
 	// One checked waveform, then one SETROUNDEDWF for each duty-only step.
 	{ "SweepThroughDeviceNode", sweep, { "-c", "3", "-p", "0", "-P", "50000", "-S", "12700" }, "class", true, 0, "",
 	  "", "2", "", any_duty, "request=1 setexactwf=1 setroundedwf=3", "50000/38000/0" },
+	// pwm-set on the sysfs chip (no debugfs: the driver taken on its word):
+	// a fresh channel exported and left running, one exported already taken
+	// as it is.
+	{ .name = "SetServoExportsAndLeavesRunning", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "20ms", "-d", "1.5ms" },
+	  .sysfs = "class", .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
+	{ .name = "SetFrequencyAndShareVerbose", .tool = set,
+	  .args = { "--chip=pwmchip3", "--channel=0", "--frequency=50Hz", "--duty=7.5%", "--verbose" }, .sysfs = "class",
+	  .out = "period_ns=20000000\nduty_ns=1500000\noffset_ns=0\nfrequency_hz=50\nduty_percent=7.5\n",
+	  .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
+	{ .name = "SetTimesVerboseInTheirUnits", .tool = set,
+	  .args = { "-c", "4ff00000.pwm", "-p", "0", "-P", "0.02s", "-d", "1500us", "-v" }, .sysfs = "class",
+	  .out = "period_ns=20000000\nduty_ns=1500000\noffset_ns=0\nperiod_s=0.02\nduty_us=1500\n",
+	  .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
+	{ .name = "SetInversedOnExportedChannel", .tool = set, .args = { "-c", "3", "-p", "1", "-f", "1kHz", "-d", "25%", "-i", "-v" },
+	  .sysfs = "class",
+	  .out = "period_ns=1000000\nduty_ns=250000\noffset_ns=750000\nfrequency_hz=1000\nduty_percent=25\n",
+	  .channel_files = "pwm1 1000000/750000/1/inversed" },
+	{ .name = "SetOffsetAsShare", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "1ms", "-d", "75%", "-o", "25%", "-v" },
+	  .sysfs = "class",
+	  .out = "period_ns=1000000\nduty_ns=750000\noffset_ns=250000\nperiod_ms=1\nduty_percent=75\noffset_percent=25\n",
+	  .channel_files = "pwm1 1000000/250000/1/inversed" },
+	{ .name = "SetOff", .tool = set, .args = { "-c", "3", "-p", "1", "--off", "-v" }, .sysfs = "class",
+	  .out = "period_ns=0\nduty_ns=0\noffset_ns=0\n", .channel_files = "pwm1 50000/20000/0/normal" },
+	{ .name = "SetHoldForADuration", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "40us", "-d", "10us", "--hold=100ms" },
+	  .sysfs = "class", .channel_files = "pwm1 40000/10000/1/normal", .min_ms = 100 },
+	{ .name = "SetBusyChannelSaidPlainly", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "20ms", "-d", "1ms" }, .sysfs = "class",
+	  .status = 1, .err = "pwm-set: pwmchip3: channel 1: Device or resource busy (held by another program or a kernel driver)\n",
+	  .channel_files = "pwm1 50000/20000/1/normal", .channel1_locked = true },
+	{ .name = "SetRoundOnSysfsChip", .tool = set, .args = { "-c", "3", "-p", "0", "-r", "-P", "20ms", "-d", "1ms" },
+	  .sysfs = "class", .status = 1, .err = "pwm-set: pwmchip3: the kernel cannot be asked how it rounds through sysfs\n" },
+	{ .name = "SetChannelBeyondCount", .tool = set, .args = { "-c", "3", "-p", "2", "-P", "20ms", "-d", "1ms" },
+	  .sysfs = "class", .status = 1, .err = "pwm-set: pwmchip3: channel 2: Invalid argument\n" },
+	{ .name = "SetNoSuchChip", .tool = set, .args = { "-c", "nosuch", "-p", "0", "--off" },
+	  .sysfs = "class", .status = 1, .err = "pwm-set: nosuch: No such file or directory\n" },
+	{ .name = "SetHelp", .tool = set, .args = { "-h" }, .sysfs = "none", .out = "Usage: pwm-set [OPTIONS] -c CHIP -p N\n..." },
+	{ .name = "SetVersion", .tool = set, .args = { "--version" }, .sysfs = "none", .out = "pwm-set " PROJECT_VERSION "\n..." },
+	set_refused("DutyShareAbove100", { "-P", "20ms", "-d", "150%" }, "invalid duty '150%': more than 100 %"),
+	set_refused("DutyAbovePeriod", { "-P", "20ms", "-d", "20.000001ms" }, "invalid duty '20.000001ms': more than the period"),
+	set_refused("DutyUnknownUnit", { "-f", "50Hz", "-d", "1.5mS" }, "invalid duty '1.5mS': unknown unit (ns, us, ms or s)"),
+	set_refused("DutyMalformed", { "-f", "50Hz", "-d", ".5ms" }, "invalid duty '.5ms': not a number"),
+	set_refused("FrequencyZero", { "-f", "0.0kHz", "-d", "0" }, "invalid frequency '0.0kHz': 0 Hz has no period"),
+	set_refused("FrequencyUnknownUnit", { "-f", "50hz", "-d", "0" }, "invalid frequency '50hz': unknown unit (Hz, kHz or MHz)"),
+	set_refused("PeriodAbove2To63", { "-P", "9223372036854775808", "-d", "0" }, "invalid period '9223372036854775808': above 2^63 - 1 ns"),
+	set_refused("PeriodPast64Bits", { "-P", "18446744073709551616", "-d", "0" }, "invalid period '18446744073709551616': past 64 bits"),
+	set_refused("PeriodZero", { "-P", "0ms", "-d", "0" }, "invalid period '0ms': 0 is no period (--off switches the output off)"),
+	set_refused("OffsetNotBelowPeriod", { "-P", "20ms", "-d", "0", "-o", "100%" }, "invalid offset '100%': not below the period"),
+	set_refused("HoldUnknownUnit", { "-P", "20ms", "-d", "0", "--hold=1min" }, "invalid hold duration '1min': unknown unit (ns, us, ms or s)"),
+	set_refused("ChannelJunk", { "-p", "1x" }, "invalid channel '1x': not a number"),
+	set_refused("PeriodAndFrequency", { "-P", "20ms", "-f", "50Hz", "-d", "0" }, "-P and -f both give the period: one of them"),
+	set_refused("OffsetAndInversed", { "-P", "20ms", "-d", "0", "-o", "0", "-i" }, "-o and -i both place the active part: one of them"),
+	set_refused("OffWithDuty", { "--off", "-d", "0" }, "--off takes no period, duty or offset"),
+	set_refused("DutyWithoutPeriod", { "-d", "50%" }, "a duty needs a period (-P or -f)"),
+	set_refused("NoDuty", { "-f", "50Hz" }, "no duty given (-d), nor --off"),
+	set_refused("RoundAndHold", { "--off", "-r", "-H" }, "-r changes nothing, so there is nothing to hold (-H)"),
+	{ .name = "SetNoChip", .tool = set, .args = { "-p", "0", "--off" }, .sysfs = "none", .status = 1,
+	  .err = "pwm-set: which channel: -c CHIP and -p N are both required\nTry 'pwm-set --help' for more information.\n" },
+	{ .name = "SetNoChannel", .tool = set, .args = { "-c", "3", "--off" }, .sysfs = "none", .status = 1,
+	  .err = "pwm-set: which channel: -c CHIP and -p N are both required\nTry 'pwm-set --help' for more information.\n" },
+	{ .name = "SetOperandRefused", .tool = set, .args = { "-c", "3", "-p", "0", "--off", "extra" }, .sysfs = "none", .status = 1,
+	  .err = "pwm-set: unexpected argument 'extra'\nTry 'pwm-set --help' for more information.\n" },
+	{ .name = "SetShortVIsVerbose", .tool = set, .args = { "-v" }, .sysfs = "none", .status = 1,
+	  .err = "pwm-set: no duty given (-d), nor --off\n" },
+	// pwm-set on chip 3 with a device node: by default through sysfs, so
+	// that no driver's release stops the output; held through the device.
+	{ .name = "SetDefaultOnDeviceChipExports", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "20ms", "-d", "1.5ms" },
+	  .sysfs = "class", .device = any_duty, .calls = "request=0 setroundedwf=0 setexactwf=0", .exported = "0\n",
+	  .channel_files = "pwm0 20000000/1500000/1/normal" },
+	// 49.999 Hz is 20000400 ns, 7.5 % of it 1500030 ns: -v shows what the
+	// hardware made of them, in its steps of 1000 ns.
+	{ .name = "SetHoldThroughDevice", .tool = set, .args = { "-c", "3", "-p", "0", "-f", "49.999Hz", "-d", "7.5%", "-H100ms", "-v" },
+	  .sysfs = "class", .out = "period_ns=20000000\nduty_ns=1500000\noffset_ns=0\nfrequency_hz=50\nduty_percent=7.5\n",
+	  .device = any_duty, .calls = "request=1 free=1", .channel0 = "20000000/1500000/0" },
+	{ .name = "SetHoldEndsWhereReleaseStops", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "20ms", "-d", "2ms", "--hold=0" },
+	  .sysfs = "class", .device = sleeps_at_release, .calls = "request=1", .channel0 = "0/0/0" },
+	{ .name = "SetRoundThroughDevice", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "50.5us", "-d", "20%", "-r" },
+	  .sysfs = "class", .out = "period_ns=50000\nduty_ns=10000\noffset_ns=0\nperiod_us=50\nduty_percent=20\n",
+	  .device = as_is, .calls = "request=1 roundwf=1 setroundedwf=0 setexactwf=0" },
+	{ .name = "SetRoundOnExportedChannelOfDeviceChip", .tool = set, .args = { "-c", "3", "-p", "1", "-r", "-P", "20ms", "-d", "1ms" },
+	  .sysfs = "class", .status = 1,
+	  .err = "pwm-set: pwmchip3: channel 1: exported: the kernel cannot be asked how it rounds through sysfs\n",
+	  .device = as_is, .calls = "request=1 roundwf=0", .channel_files = "pwm1 50000/20000/1/normal" },
+	{ .name = "SetHoldBusyOnDevice", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "20ms", "-d", "1ms", "-H" },
+	  .sysfs = "class", .status = 1,
+	  .err = "pwm-set: pwmchip3: channel 0: Device or resource busy (held by another program or a kernel driver)\n",
+	  .device = held_elsewhere, .calls = "request=1 setroundedwf=0 setexactwf=0" },
+	{ .name = "SetRefusedWaveformSaid", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "2ms", "-d", "1ms", "-H0" },
+	  .sysfs = "class", .status = 1,
+	  .err = "pwm-set: pwmchip3: channel 0: cannot set period_ns=2000000 duty_ns=1000000 offset_ns=0: "
+		 "Numerical result out of range\n",
+	  .device = refuses_above_1ms, .calls = "request=1" },
+	// pwm-info --get: one channel, for scripts; nothing taken.
+	{ .name = "InfoGetExported", .tool = info, .args = { "--get=1", "3" }, .sysfs = "class", .debugfs = true,
+	  .out = "holder=sysfs\nconsumer=sysfs\nperiod_ns=50000\nduty_ns=20000\noffset_ns=0\nfrequency_hz=20000\nduty_percent=40\n" },
+	{ .name = "InfoGetKernelInUs", .tool = info, .args = { "-g", "0", "-u", "us", "4ff01000.pwm" }, .sysfs = "class", .debugfs = true,
+	  .out = "holder=kernel\nconsumer=led-1\nperiod_ns=200000\nduty_ns=150000\noffset_ns=50000\nfrequency_hz=5000\n"
+		 "duty_percent=75\nperiod_us=200\nduty_us=150\noffset_us=50\n" },
+	{ .name = "InfoGetFreeSwitchedOff", .tool = info, .args = { "-g", "0", "3" }, .sysfs = "class", .debugfs = true,
+	  .out = "holder=free\nperiod_ns=0\nduty_ns=0\noffset_ns=0\nfrequency_hz=0\nduty_percent=0\n" },
+	{ .name = "InfoGetUnreadableHasNoWaveform", .tool = info, .args = { "-g", "0", "-u", "ms", "3" }, .sysfs = "class",
+	  .out = "holder=unknown\n" },
+	{ .name = "InfoGetDeviceHolderAsksNothing", .tool = info, .args = { "-g", "0", "-u", "ms", "3" }, .sysfs = "class",
+	  .debugfs = true,
+	  .out = "holder=device\nconsumer=pwm-cdev (pid=7)\nperiod_ns=30000\nduty_ns=10000\noffset_ns=0\n"
+		 "frequency_hz=33333.3333333\nduty_percent=33.3333333333\nperiod_ms=0.03\nduty_ms=0.01\noffset_ms=0\n",
+	  .device = held_elsewhere, .calls = "request=0 roundwf=0 getwf=0", .listing3 = listing3_held },
+	{ .name = "InfoGetBeyondCount", .tool = info, .args = { "-g", "2", "3" }, .sysfs = "class", .debugfs = true, .status = 1,
+	  .err = "pwm-info: pwmchip3: channel 2: Invalid argument\n" },
+	{ .name = "InfoGetNoSuchChip", .tool = info, .args = { "-g", "0", "7" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: 7: No such file or directory\n" },
+	{ .name = "InfoGetTwoChips", .tool = info, .args = { "-g", "0", "3", "10" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: -g takes exactly one CHIP, and no -P\n" + try_info },
+	{ .name = "InfoGetNoChip", .tool = info, .args = { "-g", "0" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: -g takes exactly one CHIP, and no -P\n" + try_info },
+	{ .name = "InfoGetChannelJunk", .tool = info, .args = { "-g", "-1", "3" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: invalid channel '-1'\n" },
+	{ .name = "InfoUnitUnknown", .tool = info, .args = { "-g", "0", "-u", "min", "3" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: invalid unit 'min': not ns, us, ms or s\n" },
+	{ .name = "InfoUnitWithoutGet", .tool = info, .args = { "-u", "ms", "3" }, .sysfs = "class", .status = 1,
+	  .err = "pwm-info: -u goes with -g\n" },
 };
 // clang-format on
 
 void write_file(const std::string &path, const std::string &text)
 {
 	std::ofstream(path, std::ios::trunc) << text;
+}
+
+std::string first_line(const std::string &path)
+{
+	const std::string text = read_file(path);
+	return text.substr(0, text.find('\n'));
+}
+
+// The channel's attributes, as channel_files gives them.
+std::string channel_files(const std::string &chip, const std::string &channel)
+{
+	const std::string dir = chip + "/" + channel;
+	return channel + " " + first_line(dir + "/period") + "/" + first_line(dir + "/duty_cycle") + "/" +
+		first_line(dir + "/enable") + "/" + first_line(dir + "/polarity");
+}
+
+// Plays the kernel's part of an export on chip: once a channel's number is
+// written to export, its folder appears, switched off, until stop is set.
+void answer_exports(const std::string &chip, const std::atomic<bool> &stop)
+{
+	while (!stop) {
+		const std::string text = read_file(chip + "/export");
+		if (!text.empty() && text.back() == '\n') {
+			const std::string dir = chip + "/pwm" + text.substr(0, text.size() - 1);
+			fs::create_directories(dir);
+			for (const char *attr : { "period", "duty_cycle", "enable" })
+				write_file(dir + "/" + attr, "0\n");
+			write_file(dir + "/polarity", "normal\n");
+			return;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(2));
+	}
 }
 
 // Chips 3 and 10 (listed by number, not as text sorts; chip 3's count as
@@ -316,10 +511,27 @@ TEST_P(ToolsTest, OutputMessagesAndStatus)
 			   { "LD_PRELOAD=" CDEV_SHIM_PATH, "QUORVIN_CDEV_MODEL=" + model_file,
 			     "ASAN_OPTIONS=verify_asan_link_order=0" });
 	}
-	const char *const paths[] = { PWM_DETECT_PATH, PWM_INFO_PATH, PWM_SWEEP_PATH };
-	const char *const names[] = { "pwm-detect", "pwm-info", "pwm-sweep" };
+	const char *const paths[] = { PWM_DETECT_PATH, PWM_INFO_PATH, PWM_SWEEP_PATH, PWM_SET_PATH };
+	const char *const names[] = { "pwm-detect", "pwm-info", "pwm-sweep", "pwm-set" };
+	const std::string chip3 = root + "/class/pwmchip3";
+	const int locked = c.channel1_locked ? open((chip3 + "/pwm1").c_str(), O_RDONLY | O_DIRECTORY) : -1;
+	if (c.channel1_locked) {
+		ASSERT_GE(locked, 0);
+		ASSERT_EQ(flock(locked, LOCK_EX), 0);
+	}
+	std::atomic<bool> stop{ false };
+	std::thread kernel(answer_exports, chip3, std::cref(stop));
+	const auto start = std::chrono::steady_clock::now();
 	const tool_run run = run_program(paths[c.tool], names[c.tool], c.args, env);
-	const std::string export3 = read_file(root + "/class/pwmchip3/export");
+	const auto ran = std::chrono::steady_clock::now() - start;
+	stop = true;
+	kernel.join();
+	if (locked >= 0)
+		close(locked);
+	const std::string files = c.channel_files.empty()
+		? ""
+		: channel_files(chip3, c.channel_files.substr(0, c.channel_files.find(' ')));
+	const std::string export3 = read_file(chip3 + "/export");
 	const std::string export10 = read_file(root + "/class/pwmchip10/export");
 	cdev_model after = before;
 	std::ifstream(model_file, std::ios::binary).read(reinterpret_cast<char *>(&after), sizeof(after));
@@ -332,7 +544,10 @@ TEST_P(ToolsTest, OutputMessagesAndStatus)
 	else
 		EXPECT_EQ(run.out, out);
 	EXPECT_EQ(run.err, c.err);
-	EXPECT_EQ(export3 + export10, "") << "a channel was exported";
+	EXPECT_EQ(export3, c.exported);
+	EXPECT_EQ(export10, "") << "a channel was exported";
+	EXPECT_EQ(files, c.channel_files);
+	EXPECT_GE(ran, std::chrono::milliseconds(c.min_ms));
 	if (c.device == nullptr)
 		return;
 	EXPECT_EQ(counted(c.calls, after), c.calls);
@@ -341,6 +556,68 @@ TEST_P(ToolsTest, OutputMessagesAndStatus)
 		EXPECT_EQ(after.holder[ch], before.holder[ch]) << "channel " << ch << "'s holder";
 	EXPECT_EQ(waveform_text(after.hw[0]), c.channel0.empty() ? waveform_text(before.hw[0]) : c.channel0);
 	EXPECT_EQ(waveform_text(after.hw[1]), waveform_text(before.hw[1]));
+}
+
+// pwm-set --hold without a duration holds the channel through the device
+// until a signal, then lets it go and exits 0; the waveform stays on a
+// driver that keeps it.
+TEST(SetHold, EndsOnSignal)
+{
+	if (!TOOLS_RUN_NATIVELY)
+		GTEST_SKIP() << "signals go to the tool itself only in a native build";
+	for (const int sig : { SIGTERM, SIGINT, SIGHUP }) {
+		SCOPED_TRACE(strsignal(sig));
+		const std::string root = make_temp_dir();
+		lay_out_chips(root, "2", "");
+		const std::string model_file = root + "/cdev-model";
+		cdev_model before = device_chip();
+		any_duty(before);
+		std::ofstream(model_file, std::ios::binary)
+			.write(reinterpret_cast<const char *>(&before), sizeof(before));
+		fs::create_symlink("/dev/zero", root + "/dev/pwmchip3");
+		const int fd = open(model_file.c_str(), O_RDONLY);
+		ASSERT_GE(fd, 0);
+		void *mapped = mmap(nullptr, sizeof(cdev_model), PROT_READ, MAP_SHARED, fd, 0);
+		close(fd);
+		ASSERT_NE(mapped, MAP_FAILED);
+		const auto *model = static_cast<const volatile cdev_model *>(mapped);
+
+		const std::string env[] = {
+			"QUORVIN_SYSFS_DIR=" + root + "/class",  "QUORVIN_DEV_DIR=" + root + "/dev",
+			"QUORVIN_DEBUGFS_PWM=" + root + "/none", std::string("LD_PRELOAD=") + CDEV_SHIM_PATH,
+			"QUORVIN_CDEV_MODEL=" + model_file,      "ASAN_OPTIONS=verify_asan_link_order=0"
+		};
+		std::vector<char *> envp;
+		for (const std::string &e : env)
+			envp.push_back(const_cast<char *>(e.c_str()));
+		envp.push_back(nullptr);
+		const char *const argv[] = { "pwm-set", "-c", "3",   "-p",     "0",    "-P",
+					     "20ms",    "-d", "5ms", "--hold", nullptr };
+		const pid_t pid = fork();
+		ASSERT_GE(pid, 0);
+		if (pid == 0) {
+			const int null = open("/dev/null", O_WRONLY);
+			dup2(null, STDOUT_FILENO);
+			execve(PWM_SET_PATH, const_cast<char *const *>(argv), envp.data());
+			_exit(127);
+		}
+		// Held and running: then the signal.
+		for (int i = 0; i < 1000 && (model->holder[0] < 0 || model->hw[0].period_length_ns == 0); ++i)
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		EXPECT_GE(model->holder[0], 0) << "never held";
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+		int status = -1;
+		EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the hold ended by itself";
+		kill(pid, sig);
+		ASSERT_EQ(waitpid(pid, &status, 0), pid);
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+		EXPECT_EQ(model->holder[0], cdev_model::nobody);
+		EXPECT_EQ(model->held_at_exit, 0U) << "the chip was not closed";
+		EXPECT_EQ(model->hw[0].period_length_ns, 20000000U);
+		EXPECT_EQ(model->hw[0].duty_length_ns, 5000000U);
+		munmap(mapped, sizeof(cdev_model));
+		remove_tree(root);
+	}
 }
 
 std::string case_name(const testing::TestParamInfo<tools_case> &info)

@@ -20,7 +20,7 @@ DESTDIR="$work/dest" cmake --install "$build" --prefix /opt/quorvin >/dev/null
 stage="$work/dest/opt/quorvin"
 libdir=$(dirname "$(find "$stage" -name libquorvin.so.0 | head -n1)")
 [ -n "$libdir" ] || fail "libquorvin.so.0 not installed"
-tools="pwm-sweep pwm-detect pwm-info"
+tools="pwm-sweep pwm-detect pwm-info pwm-set"
 for f in include/quorvin.h $(for t in $tools; do echo "bin/$t share/man/man1/$t.1"; done); do
 	[ -e "$stage/$f" ] || fail "$f not installed"
 done
