@@ -20,9 +20,11 @@
 . /q/guest.env
 
 loads() { case " $GUEST_MODULES " in *" $1 "*) return 0 ;; esac; return 1; }
-# 11 rows on the pca9685 and all chips, 2 more on each other driver.
-n=11
+# 13 rows on the pca9685 and all chips, 2 more on each other driver and a
+# third on pwm-gpio.
+n=13
 for m in pwm-argon-fan-hat pwm-axi-pwmgen pwm-gpio; do loads $m && n=$((n + 2)); done
+loads pwm-gpio && n=$((n + 1))
 echo "PLAN $n"
 uname -r
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
@@ -193,12 +195,59 @@ expect "channel 4's registers (full on)" "$(pca 4)" "0x79 0x00 0x10 0x00 0x00"
 expect "MODE1" "$(mode1)" 0x20
 finish
 
+# --- pwm-set: the waveform runs on after it exits; a hold keeps others out --------
+# requested CHIP CHANNEL: whether debugfs shows the channel held.
+requested() {
+	awk -v chip="$1:" -v ch="pwm-$2" '/^[0-9]+: / { c = $1 } c == chip && $1 == ch { print (index($0, " requested") ? "yes" : "no"); exit }' \
+		/sys/kernel/debug/pwm
+}
+# By default the channel is taken through sysfs and stays exported: the
+# pca9685 stays awake and runs the servo's 1.5 ms in 20 ms, as asked in Hz
+# and percent, after the tool has ended.
+begin set-pca-runs-after-exit
+run pwm-set -c "$P" -p 6 -f 50Hz -d 7.5%
+expect "exit status, output" "$rc $out$err" "0 "
+expect "channel 6's registers" "$(pca 6)" "$SERVO"
+expect "sysfs" "$(state "$P" 6)" "20000000 1500000 1"
+expect "held after the tool ended (exported)" "$(requested "$P" 6)" yes
+finish
+# --hold takes the channel through the device node until a signal: another
+# pwm-set and pwm-sweep find it busy; SIGTERM ends the hold with status 0,
+# the channel free again and its output as set (the exported channels keep
+# the chip awake).
+begin set-pca-hold
+(cd /q && exec ./ld.so --library-path /q/lib ./bin/pwm-set -c "$P" -p 8 -P 20ms -d 1.5ms --hold \
+	</dev/null >/tmp/hold.out 2>/tmp/hold.err) &
+holder=$!
+i=0
+until [ "$(requested "$P" 8)" = yes ]; do
+	i=$((i + 1))
+	[ "$i" -gt 500 ] && { bad "the hold never took channel 8: $(cat /tmp/hold.err)"; break; }
+	sleep 0.02
+done
+run pwm-set -c "$P" -p 8 -P 20ms -d 50%
+expect "a second pwm-set" "$rc $err" "1 pwm-set: pwmchip$P: channel 8: Device or resource busy (held by another program or a kernel driver)"
+run pwm-sweep -c "$P" -p 8 -P 20000000 -S 10000000
+expect "pwm-sweep" "$rc $err" "1 Failed to get pwm0: Device or resource busy"
+expect "channel 8 while held" "$(pca 8)" "$SERVO"
+kill -TERM "$holder"
+wait "$holder"
+expect "the hold's exit status, output" "$? $(cat /tmp/hold.out /tmp/hold.err)" "0 "
+expect "held after the signal" "$(requested "$P" 8)" no
+expect "channel 8 after" "$(pca 8)" "$SERVO"
+finish
+
 # --- sysfs: pwm-gpio, and a sweep on axi-pwmgen ----------------------------------
 if loads pwm-gpio; then
 # name | chip | channel | tool options | final "period duty enable" | precondition
 sweep_cases <<EOF
 gpio-sweep|$G|0|-c $G -P 20000000 -S 5000000|20000000 20000000 1|absent
 EOF
+begin gpio-set-runs-after-exit
+run pwm-set -c "$G" -p 0 -P 10ms -d 50%
+expect "exit status, output" "$rc $out$err" "0 "
+expect "sysfs" "$(state "$G" 0)" "10000000 5000000 1"
+finish
 begin gpio-set-read-back
 run wf-seq "$G" 0 20000000/5000000/0 get
 expect "answers" "$rc $out$err" "0 ok 20000000/5000000/0"
