@@ -15,7 +15,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	PLAN=55
+	PLAN=56
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -377,16 +377,18 @@ if [ "$W" = stm32 ]; then
 	expect_state $M 1 "- - 0"
 	finish
 
-	# -c and -p keep the low 32 bits of a value converted as on a 64-bit
-	# target: 2^32 is chip 0, 3000000000 a chip that is not there.
+	# -c and -p take all 32 bits on a 32-bit target too (3000000000 is a
+	# chip that is not there); 2^32 and a number past 64 bits are refused
+	# before any chip opens, never cut to chip 0.
 	device_sweep_cases <<EOF2
 device-shortest-period|0|-c $M -p 0 -P 5 -S 5|5 5 0
-chip-and-channel-2^32-are-0|0|-c 4294967296 -p 4294967296 -P 200000 -S 50000|200000 200000 0
+device-200000|0|-c $M -p 0 -P 200000 -S 50000|200000 200000 0
 EOF2
 	failure_cases <<EOF2
 device-below-one-tick|-c $M -p 0 -P 4 -S 1|Failed to configure PWM: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "200000 200000 0"
 chip-3000000000|-c 3000000000|Failed to open pwmchip0: No such file or directory
-chip-beyond-64-bits|-c 99999999999999999999|Failed to open pwmchip0: No such file or directory
+chip-and-channel-2^32-refused|-c 4294967296 -p 4294967296 -P 100000 -S 50000|Invalid chip number: Invalid argument|expect "GETWF" "\$(getwf $M 0)" "200000 200000 0"
+chip-beyond-64-bits|-c 99999999999999999999|Invalid chip number: Invalid argument
 EOF2
 
 	# While channel 1 runs at 60 s, channel 0 can only have 60 s: a sweep
