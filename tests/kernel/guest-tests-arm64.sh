@@ -15,7 +15,7 @@ L=$(chip_of bcm2835-pwm)
 if [ -n "$(chip_of stm32-pwm)" ]; then
 	W=stm32
 	M=$(chip_of stm32-pwm)
-	PLAN=56
+	PLAN=59
 	# 209 MHz ticks are 4.785 ns: multiples of 1000 ns are exact, other
 	# duties round down to a tick, read back rounded up to a whole ns.
 	ROUNDED="100000 99096 0"
@@ -41,7 +41,7 @@ pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	PLAN=49
+	PLAN=52
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -517,6 +517,44 @@ figure-device-vs-bare-ioctl|pwm-sweep -c $M -p 0 -P 200000 -S 1|cdev-probe loop 
 figure-device-vs-sysfs|pwm-sweep -c $M -p 0 -P 200000 -S 1|pwm-sweep -c $M -p 1 -P 200000 -S 1|200000 200000 0|200000 200000 1
 EOF2
 fi
+
+# --- pwm-set on the legacy chip (sysfs only) ----------------------------------------
+# It sets the waveform and exits; the channel stays exported and runs it.
+# -v says what the kernel took, as debugfs shows it.
+begin set-legacy-runs-after-exit
+run pwm-set -c "$L" -p 0 -P 100us -d 25%
+expect "exit status, output" "$rc $out$err" "0 "
+expect "sysfs" "$(state "$L" 0)" "100000 25000 1"
+expect "debugfs" "$(dbg "$L" 0 requested)" "enabled, 25000/100000 ns, normal polarity"
+finish
+begin set-legacy-verbose
+run pwm-set -c "$L" -p 0 -f 5kHz -d 50% -v
+expect "exit status" "$rc" 0
+expect "output" "$(echo "$out" | tr '\n' ' ')" "period_ns=200000 duty_ns=100000 offset_ns=0 frequency_hz=5000 duty_percent=50 "
+expect "debugfs" "$(dbg "$L" 0 requested)" "enabled, 100000/200000 ns, normal polarity"
+finish
+# A hold keeps other programs out of the channel until a signal ends it.
+begin set-legacy-hold
+(cd /q && exec ./ld.so --library-path /q/lib ./bin/pwm-set -c "$L" -p 0 -P 1ms -d 10% --hold \
+	</dev/null >/tmp/hold.out 2>/tmp/hold.err) &
+holder=$!
+i=0
+until [ "$(attr "$L" 0 period)" = 1000000 ]; do
+	i=$((i + 1))
+	[ "$i" -gt 500 ] && { bad "the hold never set channel 0: $(cat /tmp/hold.err)"; break; }
+	sleep 0.02
+done
+run pwm-set -c "$L" -p 0 -P 1ms -d 50%
+expect "a second pwm-set" "$rc $err" "1 pwm-set: pwmchip$L: channel 0: Device or resource busy (held by another program or a kernel driver)"
+run pwm-sweep -c "$L" -p 0 -P 1000000 -S 500000
+expect "pwm-sweep" "$rc $err" "1 Failed to get pwm0: Device or resource busy"
+kill -TERM "$holder"
+wait "$holder"
+expect "the hold's exit status, output" "$? $(cat /tmp/hold.out /tmp/hold.err)" "0 "
+expect "sysfs after" "$(state "$L" 0)" "1000000 100000 1"
+run pwm-set -c "$L" -p 0 --off
+expect "free again: switched off" "$rc $err $(state "$L" 0)" "0  1000000 100000 0"
+finish
 
 # --- the Python package: Debian's python3 and the cross-built module ---------------
 # name | Python statements | what they print [| a check afterwards]
