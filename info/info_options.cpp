@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "info_options.h"
 
+#include "chip_targets.h"
 #include "tool_text.h"
 
 #include <errno.h>
@@ -45,20 +46,6 @@ bool parse_period(const char *text, uint64_t *period)
 	return true;
 }
 
-// A decimal channel number that fits an unsigned int.
-bool parse_channel(const char *text, unsigned int *channel)
-{
-	if (*text < '0' || *text > '9')
-		return false;
-	char *end = nullptr;
-	errno = 0;
-	const unsigned long long n = strtoull(text, &end, 10);
-	if (errno != 0 || *end != '\0' || n > UINT_MAX)
-		return false;
-	*channel = static_cast<unsigned int>(n);
-	return true;
-}
-
 } // namespace
 
 int parse_info_options(int argc, char **argv, struct info_options *options)
@@ -80,7 +67,7 @@ int parse_info_options(int argc, char **argv, struct info_options *options)
 			}
 			break;
 		case 'g':
-			if (!parse_channel(optarg, &options->channel)) {
+			if (!parse_unsigned(optarg, &options->channel)) {
 				fprintf(stderr, "%s: invalid channel '%s'\n", tool, optarg);
 				return 1;
 			}

@@ -11,10 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-namespace {
-
-// A decimal number that fits an unsigned int, and nothing else.
-bool parse_number(const char *text, unsigned int *number)
+bool parse_unsigned(const char *text, unsigned int *number)
 {
 	if (*text < '0' || *text > '9')
 		return false;
@@ -26,8 +23,6 @@ bool parse_number(const char *text, unsigned int *number)
 	*number = static_cast<unsigned int>(n);
 	return true;
 }
-
-} // namespace
 
 bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *targets)
 {
@@ -45,7 +40,7 @@ bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *
 struct pwm_chip *open_chip_target(const struct chip_target &target)
 {
 	unsigned int number = 0;
-	if (parse_number(target.name.c_str(), &number))
+	if (parse_unsigned(target.name.c_str(), &number))
 		return pwm_chip_open_by_number(number);
 	return pwm_chip_open_by_name(target.name.c_str());
 }

@@ -20,6 +20,10 @@ struct chip_target {
 // listed (a kernel without PWM has none).
 bool find_chip_targets(char *const *names, int count, std::vector<chip_target> *targets);
 
+// A decimal number that fits an unsigned int, and nothing else (no blank,
+// sign or unit): a chip or channel number on a command line.
+bool parse_unsigned(const char *text, unsigned int *number);
+
 // Opens a target by number or by name. NULL with errno, as the library sets it.
 struct pwm_chip *open_chip_target(const struct chip_target &target);
 
