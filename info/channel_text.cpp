@@ -4,25 +4,30 @@
 
 #include <quorvin.h>
 
-std::string holder_text(const struct pwm_info *info)
+const char *holder_name(int holder)
 {
-	std::string text;
-	switch (pwm_info_get_holder(info)) {
+	switch (holder) {
 	case PWM_HOLDER_NONE:
 		return "free";
 	case PWM_HOLDER_SYSFS:
-		// Its label is always "sysfs": nothing to add.
 		return "sysfs";
 	case PWM_HOLDER_DEVICE:
-		text = "device";
-		break;
+		return "device";
 	case PWM_HOLDER_KERNEL:
-		text = "kernel";
-		break;
+		return "kernel";
 	default:
-		text = "unknown";
-		break;
+		return "unknown";
 	}
+}
+
+std::string holder_text(const struct pwm_info *info)
+{
+	const int holder = pwm_info_get_holder(info);
+	std::string text = holder_name(holder);
+	// A free channel has no holder to name; a sysfs holder's label is
+	// always "sysfs": nothing to add.
+	if (holder == PWM_HOLDER_NONE || holder == PWM_HOLDER_SYSFS)
+		return text;
 	if (const char *label = pwm_info_get_label(info); label != nullptr)
 		text += std::string(" consumer=\"") + label + "\"";
 	return text;

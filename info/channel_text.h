@@ -9,7 +9,11 @@
 struct pwm_info;
 struct pwm_waveform;
 
-// "free", "sysfs", "device", "kernel" or "unknown", followed by
+// A holder (enum pwm_holder) as the tool names it: "free", "sysfs",
+// "device", "kernel" or "unknown".
+const char *holder_name(int holder);
+
+// holder_name of the channel's holder, followed by
 // consumer="LABEL" where the kernel names the holder.
 std::string holder_text(const struct pwm_info *info);
 

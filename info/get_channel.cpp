@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "get_channel.h"
 
+#include "channel_text.h"
 #include "info_options.h"
 #include "tool_text.h"
 #include "units.h"
@@ -11,26 +12,6 @@
 #include <stdio.h>
 
 #include <string>
-
-namespace {
-
-const char *holder_name(int holder)
-{
-	switch (holder) {
-	case PWM_HOLDER_NONE:
-		return "free";
-	case PWM_HOLDER_SYSFS:
-		return "sysfs";
-	case PWM_HOLDER_DEVICE:
-		return "device";
-	case PWM_HOLDER_KERNEL:
-		return "kernel";
-	default:
-		return "unknown";
-	}
-}
-
-} // namespace
 
 bool get_channel(struct pwm_chip *chip, void *ctx)
 {

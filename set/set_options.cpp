@@ -2,13 +2,14 @@
 // SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 #include "set_options.h"
 
+#include "chip_targets.h"
+
 #include "tool_text.h"
 
-#include <errno.h>
 #include <getopt.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -45,17 +46,10 @@ bool refuse(const char *what, const char *text, const char *why)
 
 bool parse_channel(const char *text, unsigned int *channel)
 {
-	if (*text < '0' || *text > '9')
-		return refuse("channel", text, "not a number");
-	char *end = nullptr;
-	errno = 0;
-	const unsigned long long n = strtoull(text, &end, 10);
-	if (*end != '\0')
-		return refuse("channel", text, "not a number");
-	if (errno != 0 || n > UINT_MAX)
-		return refuse("channel", text, "past 32 bits");
-	*channel = static_cast<unsigned int>(n);
-	return true;
+	if (parse_unsigned(text, channel))
+		return true;
+	const bool digits_only = *text != '\0' && strspn(text, "0123456789") == strlen(text);
+	return refuse("channel", text, digits_only ? "past 32 bits" : "not a number");
 }
 
 // The texts of the waveform's options, converted once all are read.

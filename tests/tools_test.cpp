@@ -285,6 +285,7 @@ const tools_case cases[] = {
 	set_refused("OffsetNotBelowPeriod", { "-P", "20ms", "-d", "0", "-o", "100%" }, "invalid offset '100%': not below the period"),
 	set_refused("HoldUnknownUnit", { "-P", "20ms", "-d", "0", "--hold=1min" }, "invalid hold duration '1min': unknown unit (ns, us, ms or s)"),
 	set_refused("ChannelJunk", { "-p", "1x" }, "invalid channel '1x': not a number"),
+	set_refused("ChannelPast32Bits", { "-p", "4294967296" }, "invalid channel '4294967296': past 32 bits"),
 	set_refused("PeriodAndFrequency", { "-P", "20ms", "-f", "50Hz", "-d", "0" }, "-P and -f both give the period: one of them"),
 	set_refused("OffsetAndInversed", { "-P", "20ms", "-d", "0", "-o", "0", "-i" }, "-o and -i both place the active part: one of them"),
 	set_refused("OffWithDuty", { "--off", "-d", "0" }, "--off takes no period, duty or offset"),
