@@ -117,6 +117,24 @@ default-sweep|$1|0|-c $1|50000 50000 1|enable=1
 EOF
 }
 
+# contract_cases: one wf-seq run a row, read as
+#   name | chip | channel | wf-seq steps, in order on one handle | their answers
+#   [| how the end state is read (a function of chip and channel) | that state
+#   [| a command run first]]
+contract_cases() {
+	while IFS='|' read -r cname chip ch wfs want how want_state pre; do
+		begin "$cname"
+		[ -z "$pre" ] || eval "$pre"
+		# shellcheck disable=SC2086 # the waveforms are split on purpose
+		run wf-seq "$chip" "$ch" $wfs
+		expect "exit status" "$rc" 0
+		expect "stderr" "$err" ""
+		expect "answers" "$out" "$want"
+		[ -z "$how" ] || expect "end state" "$($how "$chip" "$ch")" "$want_state"
+		finish
+	done
+}
+
 # Failures the tool must report, one row a line on stdin:
 #   name | tool options | stderr line [| a further check, run after the tool]
 # The tool must give up at once: within MAX_FAIL_S seconds (a wait for a

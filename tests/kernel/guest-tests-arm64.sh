@@ -412,19 +412,6 @@ fi
 # getwf reads the hardware through the device; full_state is sysfs's
 # "period duty enable polarity".
 full_state() { echo "$(state "$1" "$2") $(attr "$1" "$2" polarity)"; }
-contract_cases() {
-	while IFS='|' read -r cname chip ch wfs want how want_state pre; do
-		begin "$cname"
-		[ -z "$pre" ] || eval "$pre"
-		# shellcheck disable=SC2086 # the waveforms are split on purpose
-		run wf-seq "$chip" "$ch" $wfs
-		expect "exit status" "$rc" 0
-		expect "stderr" "$err" ""
-		expect "answers" "$out" "$want"
-		[ -z "$how" ] || expect "end state" "$($how "$chip" "$ch")" "$want_state"
-		finish
-	done
-}
 D=/sys/kernel/debug
 shared_period_off $M 0 1 2
 {

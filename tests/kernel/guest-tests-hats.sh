@@ -102,18 +102,6 @@ finish
 pca_ch() { pca "$2"; }
 getwf_of() { getwf "$1" "$2"; }
 fan_duty() { reg 0x1a 0x80; }
-steps_cases() {
-	while IFS='|' read -r cname chip ch wfs want how want_state; do
-		begin "$cname"
-		# shellcheck disable=SC2086 # the steps are split on purpose
-		run wf-seq $chip $ch $wfs
-		expect "exit status" "$rc" 0
-		expect "stderr" "$err" ""
-		expect "answers" "$out" "$want"
-		[ -z "$how" ] || expect "end state" "$($how "$chip" "$ch")" "$want_state"
-		finish
-	done
-}
 {
 	cat <<EOF
 pca-made-as-rounded|$P|0|20000000/1500000/0 get|ok 19988480/1498160/0|pca_ch|$SERVO
@@ -126,7 +114,7 @@ fan-other-period-refused|$F|0|20000/5000/0|EINVAL|fan_duty|0x1e
 EOF
 	loads pwm-axi-pwmgen &&
 		echo "axi-made-read-back|$A|0|100000/50000/0 get 100000/30000/20000 get|ok 100000/50000/0 ok 100000/30000/20000|getwf_of|100000 30000 20000"
-} | steps_cases
+} | contract_cases
 
 # --- one prescaler for all pca9685 channels ------------------------------------------------
 # While channel 0 runs 20 ms for another process, channel 1 cannot have
