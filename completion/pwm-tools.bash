@@ -81,18 +81,18 @@ _pwm_tools_values()
 # false if there is no such option.
 _pwm_tools_find_option()
 {
-	local word=$1 spec short long found=0
+	local word=$1 optdef short long found=0
 	opt_kind=''
-	for spec in $specs; do
-		short=${spec%%:*} spec=${spec#*:}
-		long=${spec%%:*}
+	for optdef in $optdefs; do
+		short=${optdef%%:*} optdef=${optdef#*:}
+		long=${optdef%%:*}
 		if [[ $word == --?* ]]; then
 			[[ -n $long && $long == "${word#--}"* ]] || continue
-			opt_kind=${spec#*:}
+			opt_kind=${optdef#*:}
 			[[ $long == "${word#--}" ]] && return 0
 			found=$((found + 1))
 		elif [[ -n $short && $word == "-$short" ]]; then
-			opt_kind=${spec#*:}
+			opt_kind=${optdef#*:}
 			return 0
 		fi
 	done
@@ -103,10 +103,10 @@ _pwm_tools_find_option()
 # argument (both ways where it is optional).
 _pwm_tools_all_options()
 {
-	local spec short long kind
-	for spec in $specs; do
-		short=${spec%%:*} spec=${spec#*:}
-		long=${spec%%:*} kind=${spec#*:}
+	local optdef short long kind
+	for optdef in $optdefs; do
+		short=${optdef%%:*} optdef=${optdef#*:}
+		long=${optdef%%:*} kind=${optdef#*:}
 		[[ -n $short ]] && printf '%s\n' "-$short"
 		[[ -z $long ]] && continue
 		[[ -z $kind || $kind == *\? ]] && printf '%s\n' "--$long"
@@ -149,8 +149,8 @@ _pwm_tools_scan()
 _pwm_tools_complete()
 {
 	local tool=${1##*/}
-	local specs=_pwm_tools_options_${tool//-/_}
-	specs=${!specs}
+	local optdefs=_pwm_tools_options_${tool//-/_}
+	optdefs=${!optdefs}
 	# pwm-info and pwm-detect take chips after their options; the first chip
 	# ends the options, as their getopt string starts with +.
 	local operands=0
