@@ -340,3 +340,13 @@ void chardev_channel_release(struct chardev_channel *ch)
 {
 	free_keep_errno(ch);
 }
+
+void chardev_channel_free(struct chardev_channel *ch)
+{
+	const int saved = errno;
+	// The kernel refuses only a channel this file does not hold, which a
+	// record never is.
+	ioctl(ch->fd, PWM_IOCTL_FREE, static_cast<unsigned long>(ch->hwpwm));
+	free(ch);
+	errno = saved;
+}

@@ -31,6 +31,10 @@ int chardev_channel_get(struct chardev_channel *ch, struct pwm_waveform *wf);
 // -1 with errno.
 int chardev_channel_round(struct chardev_channel *ch, struct pwm_waveform *wf);
 
+// Frees the channel in the kernel (its driver's release runs), then its
+// record; errno is kept.
+void chardev_channel_free(struct chardev_channel *ch);
+
 // Frees the channel's record. The channel itself is released when the
 // device file is closed.
 void chardev_channel_release(struct chardev_channel *ch);

@@ -47,7 +47,8 @@ struct pwm_chip {
 	mutable char driver_name[NAME_MAX + 1];
 };
 
-// Exactly one of the two paths is set.
+// Exactly one of the two paths is set while the channel is held; neither
+// once it is released.
 struct pwm {
 	unsigned int channel;
 	struct sysfs_channel *sysfs;
@@ -259,10 +260,29 @@ static struct pwm *held_here(const struct pwm_chip *chip, unsigned int channel)
 	return nullptr;
 }
 
-// A handle on channel, taken through the device or sysfs as the chip's path
+static bool released(const struct pwm *pwm)
+{
+	return pwm->sysfs == nullptr && pwm->cdev == nullptr;
+}
+
+// Takes channel into pwm, through the device or sysfs as the chip's path
 // goes, or through sysfs (exported) whatever the path where exported is set.
+static bool take_into(struct pwm_chip *chip, struct pwm *pwm, bool exported)
+{
+	if (exported) {
+		pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, chip->number, pwm->channel);
+		return pwm->sysfs != nullptr;
+	}
+	return take_channel(chip, pwm);
+}
+
+// A handle on channel: the one released before, taken once more, or a new
+// one.
 static struct pwm *new_handle(struct pwm_chip *chip, unsigned int channel, bool exported)
 {
+	if (struct pwm *again = held_here(chip, channel); again != nullptr)
+		return take_into(chip, again, exported) ? again : nullptr;
+
 	// Room is made before the channel is taken, so that no channel is
 	// taken without a handle to release it by.
 	auto *pwms = static_cast<struct pwm **>(
@@ -275,10 +295,7 @@ static struct pwm *new_handle(struct pwm_chip *chip, unsigned int channel, bool 
 		return nullptr;
 	pwm->channel = channel;
 
-	const bool taken = exported
-		? (pwm->sysfs = sysfs_channel_take(chip->sysfs_dirfd, chip->number, channel)) != nullptr
-		: take_channel(chip, pwm);
-	if (!taken) {
+	if (!take_into(chip, pwm, exported)) {
 		free_keep_errno(pwm);
 		return nullptr;
 	}
@@ -293,7 +310,7 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 		return nullptr;
 	}
 
-	if (struct pwm *held = held_here(chip, channel); held != nullptr)
+	if (struct pwm *held = held_here(chip, channel); held != nullptr && !released(held))
 		return held;
 	return new_handle(chip, channel, false);
 }
@@ -304,7 +321,7 @@ QUORVIN_API struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int 
 		return nullptr;
 	// Held here already: through sysfs it is exported; through the device
 	// it cannot be, as long as this handle holds it there.
-	if (struct pwm *held = held_here(chip, channel); held != nullptr) {
+	if (struct pwm *held = held_here(chip, channel); held != nullptr && !released(held)) {
 		if (held->sysfs != nullptr)
 			return held;
 		errno = EBUSY;
@@ -322,9 +339,25 @@ static bool waveform_valid(const struct pwm_waveform *wf)
 		(wf->duty_offset_ns == 0 || wf->duty_offset_ns < period);
 }
 
-QUORVIN_API int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+// A call on a handle: EINVAL for none, EBADF for one released.
+static bool usable(const struct pwm *pwm)
 {
-	if (pwm == nullptr || wf == nullptr || !waveform_valid(wf)) {
+	if (pwm == nullptr) {
+		errno = EINVAL;
+		return false;
+	}
+	if (released(pwm)) {
+		errno = EBADF;
+		return false;
+	}
+	return true;
+}
+
+QUORVIN_API int pwm_set_waveform(struct pwm *pwm, const struct pwm_waveform *wf)
+{
+	if (!usable(pwm))
+		return -1;
+	if (wf == nullptr || !waveform_valid(wf)) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -344,7 +377,9 @@ static void read_back_form(struct pwm_waveform *wf)
 
 QUORVIN_API int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
-	if (pwm == nullptr || wf == nullptr) {
+	if (!usable(pwm))
+		return -1;
+	if (wf == nullptr) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -355,9 +390,41 @@ QUORVIN_API int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	return ret;
 }
 
-QUORVIN_API int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+QUORVIN_API int pwm_get_hardware_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 {
-	if (pwm == nullptr || wf == nullptr || !waveform_valid(wf)) {
+	if (pwm == nullptr || pwm->sysfs == nullptr) {
+		const int ret = pwm_get_waveform(pwm, wf);
+		if (ret < 0 && errno == EOPNOTSUPP)
+			errno = ENODATA;
+		return ret;
+	}
+	if (wf == nullptr) {
+		errno = EINVAL;
+		return -1;
+	}
+	if (sysfs_channel_get_hardware(pwm->sysfs, wf) < 0)
+		return -1;
+	read_back_form(wf);
+	return 0;
+}
+
+QUORVIN_API void pwm_release(struct pwm *pwm)
+{
+	if (pwm == nullptr || released(pwm))
+		return;
+	if (pwm->sysfs != nullptr)
+		sysfs_channel_release(pwm->sysfs);
+	if (pwm->cdev != nullptr)
+		chardev_channel_free(pwm->cdev);
+	pwm->sysfs = nullptr;
+	pwm->cdev = nullptr;
+}
+
+QUORVIN_API int pwm_round_waveform(const struct pwm *pwm, struct pwm_waveform *wf)
+{
+	if (!usable(pwm))
+		return -1;
+	if (wf == nullptr || !waveform_valid(wf)) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -389,7 +456,7 @@ QUORVIN_API struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsign
 	bool has_wf = false;
 	int holder = PWM_HOLDER_UNKNOWN;
 	char dir[sysfs_channel_dir_size];
-	if (struct pwm *own = held_here(chip, channel); own != nullptr) {
+	if (struct pwm *own = held_here(chip, channel); own != nullptr && !released(own)) {
 		holder = own->sysfs != nullptr ? PWM_HOLDER_SYSFS : PWM_HOLDER_DEVICE;
 		has_wf = pwm_get_waveform(own, &wf) == 0;
 	} else if (sysfs_channel_dir(chip->sysfs_dirfd, chip->number, channel, dir, sizeof(dir)) == 0) {

@@ -302,6 +302,11 @@ int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf)
 	return 0;
 }
 
+int sysfs_channel_get_hardware(const struct sysfs_channel *ch, struct pwm_waveform *wf)
+{
+	return debugfs_actual(ch->chip, ch->channel, wf);
+}
+
 int sysfs_channel_peek(int chip_dirfd, const char *dir, struct pwm_waveform *wf)
 {
 	struct sysfs_channel ch = {};

@@ -36,6 +36,10 @@ int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 // form pwm_set_waveform takes. 0, or -1 with errno.
 int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf);
 
+// What the hardware runs, by the debugfs listing's read-back (see
+// debugfs_actual). 0, or -1 with errno.
+int sysfs_channel_get_hardware(const struct sysfs_channel *ch, struct pwm_waveform *wf);
+
 // The same for a channel folder dir of the chip folder chip_dirfd that this
 // process does not hold: read only, nothing written.
 int sysfs_channel_peek(int chip_dirfd, const char *dir, struct pwm_waveform *wf);

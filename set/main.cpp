@@ -119,6 +119,28 @@ void wait_hold(const sigset_t &signals, bool until_signal, uint64_t ns)
 	}
 }
 
+// -v: what the hardware runs now, as its driver reads it back. Through
+// sysfs that takes the kernel's debugfs listing, root's: where it cannot be
+// had, what the kernel accepted is shown, and said to be only that.
+int print_running(struct pwm_chip *chip, struct pwm *pwm, const struct set_options &o)
+{
+	struct pwm_waveform wf;
+	if (pwm_get_hardware_waveform(pwm, &wf) < 0) {
+		if (errno != ENODATA && errno != EACCES && errno != EPERM && errno != ENOENT) {
+			report_channel(chip, o.channel, "set, but cannot be read back");
+			return -1;
+		}
+		report_channel(chip, o.channel,
+			       "the hardware cannot be read back, shown is what the kernel accepted");
+		if (pwm_get_waveform(pwm, &wf) < 0) {
+			report_channel(chip, o.channel, "set, but cannot be read back");
+			return -1;
+		}
+	}
+	print_waveform(wf, o);
+	return 0;
+}
+
 int set_channel(struct pwm_chip *chip, const struct set_options &o)
 {
 	// By default through sysfs, exported, so that no driver's release
@@ -138,11 +160,8 @@ int set_channel(struct pwm_chip *chip, const struct set_options &o)
 		return 1;
 	}
 	if (o.verbose) {
-		if (pwm_get_waveform(pwm, &wf) < 0) {
-			report_channel(chip, o.channel, "set, but cannot be read back");
+		if (print_running(chip, pwm, o) < 0)
 			return 1;
-		}
-		print_waveform(wf, o);
 		fflush(stdout);
 	}
 	return 0;

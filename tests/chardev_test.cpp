@@ -343,6 +343,9 @@ TEST_F(ChardevTest, DriverWithoutReadBackIsTakenAtItsExactSetsWord)
 	errno = 0;
 	EXPECT_EQ(pwm_get_waveform(pwm, &got), -1);
 	EXPECT_EQ(errno, EOPNOTSUPP) << "the kernel cannot say";
+	errno = 0;
+	EXPECT_EQ(pwm_get_hardware_waveform(pwm, &got), -1);
+	EXPECT_EQ(errno, ENODATA) << "no read-back, as through sysfs";
 	pwm_chip_close(chip);
 }
 
@@ -426,6 +429,89 @@ TEST_F(ChardevTest, ReleaseThroughTheDeviceIsTheDriversExportKeepsRunning)
 		pwm_chip_close(chip);
 		EXPECT_EQ(waveform_text(chip_state.hw[1]), c.channel1_after);
 		EXPECT_EQ(waveform_text(chip_state.hw[2]), c.channel2_after);
+	}
+}
+
+// A channel given back before its chip: freed in the kernel at once, its
+// output what the driver makes of that, and its handle refused until the
+// channel is taken again.
+TEST_F(ChardevTest, ReleasedChannelIsFreedAndItsHandleRefused)
+{
+	struct case_row {
+		const char *name;
+		release_effect on_release;
+		const char *channel1_after;
+	};
+	// clang-format off
+	const case_row cases[] = {
+		{ "a driver that keeps its outputs", RELEASE_KEEPS, "40000/10000/0" },
+		{ "one that stops a channel let go", RELEASE_STOPS, "0/0/0" },
+		{ "one that sleeps once no channel is held: channel 2 keeps it awake", RELEASE_SLEEPS,
+		  "40000/10000/0" },
+	};
+	// clang-format on
+	ASSERT_EQ(system( // NOLINT(cert-env33-c): runs the project's own script
+			  ("'" MAKE_PWM_TREE "' '" + root_ + "/sys' 4").c_str()),
+		  0);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		chip_state = plain_cdev_model(4, 1000);
+		chip_state.on_release = c.on_release;
+		pwm_chip *chip = pwm_chip_open_by_number(0);
+		ASSERT_NE(chip, nullptr);
+		pwm *first = pwm_chip_get_pwm(chip, 1);
+		pwm *second = pwm_chip_get_pwm(chip, 2);
+		ASSERT_NE(first, nullptr);
+		ASSERT_NE(second, nullptr);
+		pwm_waveform wf{ 40000, 10000, 0 };
+		ASSERT_EQ(pwm_set_waveform(first, &wf), 0);
+		ASSERT_EQ(pwm_set_waveform(second, &wf), 0);
+
+		errno = ENOTTY;
+		pwm_release(first);
+		EXPECT_EQ(errno, ENOTTY) << "errno kept";
+		EXPECT_EQ(waveform_text(chip_state.hw[1]), c.channel1_after);
+		EXPECT_EQ(waveform_text(chip_state.hw[2]), "40000/10000/0");
+		pwm_chip *other = pwm_chip_open_by_number(0);
+		ASSERT_NE(other, nullptr);
+		EXPECT_NE(pwm_chip_get_pwm(other, 1), nullptr) << "free for another program";
+		pwm_chip_close(other);
+
+		const int ioctls = chip_state.calls[_IOC_NR(PWM_IOCTL_SETEXACTWF)] +
+			chip_state.calls[_IOC_NR(PWM_IOCTL_GETWF)] +
+			chip_state.calls[_IOC_NR(PWM_IOCTL_ROUNDWF)];
+		pwm_waveform got{};
+		errno = 0;
+		EXPECT_EQ(pwm_set_waveform(first, &wf), -1);
+		EXPECT_EQ(errno, EBADF);
+		errno = 0;
+		EXPECT_EQ(pwm_get_waveform(first, &got), -1);
+		EXPECT_EQ(errno, EBADF);
+		errno = 0;
+		EXPECT_EQ(pwm_round_waveform(first, &got), -1);
+		EXPECT_EQ(errno, EBADF);
+		errno = 0;
+		EXPECT_EQ(pwm_get_hardware_waveform(first, &got), -1);
+		EXPECT_EQ(errno, EBADF);
+		EXPECT_EQ(chip_state.calls[_IOC_NR(PWM_IOCTL_SETEXACTWF)] +
+				  chip_state.calls[_IOC_NR(PWM_IOCTL_GETWF)] +
+				  chip_state.calls[_IOC_NR(PWM_IOCTL_ROUNDWF)],
+			  ioctls)
+			<< "nothing asked of the device";
+		pwm_release(first); // twice: nothing
+
+		pwm_info *info = pwm_chip_get_pwm_info(chip, 1);
+		ASSERT_NE(info, nullptr);
+		EXPECT_NE(pwm_info_get_holder(info), PWM_HOLDER_DEVICE) << "no longer held here";
+		pwm_info_free(info);
+
+		EXPECT_EQ(pwm_chip_get_pwm(chip, 1), first) << "taken again: the same handle";
+		EXPECT_EQ(pwm_set_waveform(first, &wf), 0);
+		EXPECT_EQ(pwm_get_hardware_waveform(first, &got), 0);
+		EXPECT_EQ(
+			waveform_text({ 1, 0, got.period_length_ns, got.duty_length_ns, got.duty_offset_ns }),
+			"40000/10000/0");
+		pwm_chip_close(chip);
 	}
 }
 

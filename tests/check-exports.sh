@@ -19,12 +19,14 @@ pwm_chip_has_device_node@@LIBQUORVIN_0.2
 pwm_chip_next_number@@LIBQUORVIN_0.2
 pwm_chip_open_by_name@@LIBQUORVIN_0.2
 pwm_chip_open_by_number@@LIBQUORVIN_0
+pwm_get_hardware_waveform@@LIBQUORVIN_0.3
 pwm_get_waveform@@LIBQUORVIN_0.2
 pwm_info_free@@LIBQUORVIN_0.2
 pwm_info_get_channel@@LIBQUORVIN_0.2
 pwm_info_get_holder@@LIBQUORVIN_0.2
 pwm_info_get_label@@LIBQUORVIN_0.2
 pwm_info_get_waveform@@LIBQUORVIN_0.2
+pwm_release@@LIBQUORVIN_0.3
 pwm_round_waveform@@LIBQUORVIN_0.2
 pwm_set_waveform@@LIBQUORVIN_0'
 got=$(nm -D --defined-only --with-symbol-versions "$lib" | awk '$2 == "T" { print $3 }' | sort)

@@ -1244,6 +1244,94 @@ TEST_F(SysfsTest, ChannelHasOneHolderAtATime)
 	EXPECT_EQ(run_tool({ "-p", "1", "-P", "20", "-S", "7" }, { "QUORVIN_SYSFS_DIR=" + root_ }).status, 0);
 }
 
+// Given back before the chip, a channel taken through sysfs stays exported
+// with its waveform; only the hold ends, and its handle is refused until it
+// is taken again.
+TEST_F(SysfsTest, ReleasedChannelStaysExportedAndItsHandleRefused)
+{
+	lay_out_channel(1, { 1000000000, 1000000000, 0, false });
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *held = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(held, nullptr);
+	pwm_waveform wf{ 300, 100, 0 };
+	ASSERT_EQ(pwm_set_waveform(held, &wf), 0);
+	pwm_release(held);
+	EXPECT_EQ(read_channel(1), (channel_state{ 300, 100, 1, false }));
+	EXPECT_EQ(read_file(chip_ + "/unexport"), "");
+	errno = 0;
+	EXPECT_EQ(pwm_set_waveform(held, &wf), -1);
+	EXPECT_EQ(errno, EBADF);
+
+	pwm_chip *second = pwm_chip_open_by_number(0);
+	ASSERT_NE(second, nullptr);
+	pwm *other = pwm_chip_get_pwm(second, 1);
+	EXPECT_NE(other, nullptr) << "the hold ended";
+	errno = 0;
+	EXPECT_EQ(pwm_chip_export_pwm(chip, 1), nullptr);
+	EXPECT_EQ(errno, EBUSY) << "held by the other handle now";
+	pwm_chip_close(second);
+	EXPECT_EQ(pwm_chip_export_pwm(chip, 1), held) << "taken again: the same handle";
+	wf.duty_length_ns = 200;
+	EXPECT_EQ(pwm_set_waveform(held, &wf), 0);
+	EXPECT_EQ(read_channel(1), (channel_state{ 300, 200, 1, false }));
+	pwm_chip_close(chip);
+}
+
+// What the hardware runs through sysfs is the debugfs listing's read-back,
+// in pwm_get_waveform's form; where the listing cannot tell, it says why.
+TEST_F(SysfsTest, HardwareWaveformIsTheListingsReadBack)
+{
+	struct case_row {
+		const char *name;
+		const char *listing; // nullptr: no listing
+		int err; // 0: read
+		const char *want; // period/duty/offset
+	};
+	const std::string header =
+		"0: platform/4ff00000.pwm, npwm: 4\n pwm-1   (sysfs               ): requested\n";
+	// clang-format off
+	const case_row cases[] = {
+		{ "no listing", nullptr, ENOENT, "" },
+		{ "a waveform chip's rounding", "  actual configuration: 1498160/19988480 [+0]\n", 0, "19988480/1498160/0" },
+		{ "a legacy driver's", "  actual configuration:     enabled, 29/198 ns, normal polarity\n", 0, "198/29/0" },
+		{ "inversed", "  actual configuration:     enabled, 29/198 ns, inverse polarity\n", 0, "198/169/29" },
+		{ "stopped", "  actual configuration:     disabled, 29/198 ns, normal polarity\n", 0, "0/0/0" },
+		{ "no active part", "  actual configuration: 0/39 [+0]\n", 0, "0/0/0" },
+		{ "a driver without read-back", "  actual configuration: read out error: -EOPNOTSUPP\n", ENODATA, "" },
+		{ "a kernel that shows none", "  requested configuration: ...\n", ENODATA, "" },
+	};
+	// clang-format on
+	lay_out_channel(1, { 1000000000, 1000000000, 0, false });
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 1);
+	ASSERT_NE(pwm, nullptr);
+	pwm_waveform wf{ 20000000, 1500000, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fs::remove(root_ + "/debugfs-pwm");
+		if (c.listing != nullptr)
+			write_file(root_ + "/debugfs-pwm", header + c.listing);
+		pwm_waveform got{ 7, 7, 7 };
+		errno = 0;
+		const int ret = pwm_get_hardware_waveform(pwm, &got);
+		if (c.err != 0) {
+			EXPECT_EQ(ret, -1);
+			EXPECT_EQ(errno, c.err);
+			continue;
+		}
+		ASSERT_EQ(ret, 0) << strerror(errno);
+		EXPECT_EQ(std::to_string(got.period_length_ns) + "/" + std::to_string(got.duty_length_ns) +
+				  "/" + std::to_string(got.duty_offset_ns),
+			  c.want);
+		ASSERT_EQ(pwm_get_waveform(pwm, &got), 0);
+		EXPECT_EQ(got.period_length_ns, 20000000U) << "what the kernel accepted";
+	}
+	pwm_chip_close(chip);
+}
+
 TEST_F(SysfsTest, ToolSweepsMadeUpChip)
 {
 	lay_out_channel(1, { 1000000000, 1000000000, 0, false });

@@ -139,6 +139,18 @@ tools_case set_refused(const std::string &name, const lines &options, const std:
 		 .err = "pwm-set: " + message + "\n" };
 }
 
+// pwm-set -v's word where there is no listing to read the hardware from.
+std::string accepted_only(unsigned int channel)
+{
+	return "pwm-set: pwmchip3: channel " + std::to_string(channel) +
+		": the hardware cannot be read back, shown is what the kernel accepted: No such file or "
+		"directory\n";
+}
+
+const std::string listing3_rounded =
+	"3: platform/4ff00000.pwm, npwm: 2\n"
+	" pwm-0   (sysfs               ): requested enabled\n"
+	"  actual configuration:     enabled, 1498160/19988480 ns, normal polarity\n";
 const std::string listing3_held = "3: platform/4ff00000.pwm, npwm: 2\n"
 				  " pwm-0   (pwm-cdev (pid=7)    ): requested enabled\n"
 				  "  actual configuration:     enabled, 10000/30000 ns, normal polarity\n"
@@ -242,24 +254,31 @@ const tools_case cases[] = {
 	// as it is.
 	{ .name = "SetServoExportsAndLeavesRunning", .tool = set, .args = { "-c", "3", "-p", "0", "-P", "20ms", "-d", "1.5ms" },
 	  .sysfs = "class", .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
+	// -v says what the hardware runs, where the listing shows it; else what
+	// the kernel accepted, and that it is only that.
 	{ .name = "SetFrequencyAndShareVerbose", .tool = set,
 	  .args = { "--chip=pwmchip3", "--channel=0", "--frequency=50Hz", "--duty=7.5%", "--verbose" }, .sysfs = "class",
-	  .out = "period_ns=20000000\nduty_ns=1500000\noffset_ns=0\nfrequency_hz=50\nduty_percent=7.5\n",
-	  .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
+	  .debugfs = true,
+	  .out = "period_ns=19988480\nduty_ns=1498160\noffset_ns=0\nfrequency_hz=50.0288165984\nduty_percent=7.4951171875\n",
+	  .listing3 = listing3_rounded, .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
 	{ .name = "SetTimesVerboseInTheirUnits", .tool = set,
 	  .args = { "-c", "4ff00000.pwm", "-p", "0", "-P", "0.02s", "-d", "1500us", "-v" }, .sysfs = "class",
 	  .out = "period_ns=20000000\nduty_ns=1500000\noffset_ns=0\nperiod_s=0.02\nduty_us=1500\n",
+	  .err = accepted_only(0),
 	  .exported = "0\n", .channel_files = "pwm0 20000000/1500000/1/normal" },
 	{ .name = "SetInversedOnExportedChannel", .tool = set, .args = { "-c", "3", "-p", "1", "-f", "1kHz", "-d", "25%", "-i", "-v" },
 	  .sysfs = "class",
 	  .out = "period_ns=1000000\nduty_ns=250000\noffset_ns=750000\nfrequency_hz=1000\nduty_percent=25\n",
+	  .err = accepted_only(1),
 	  .channel_files = "pwm1 1000000/750000/1/inversed" },
 	{ .name = "SetOffsetAsShare", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "1ms", "-d", "75%", "-o", "25%", "-v" },
 	  .sysfs = "class",
 	  .out = "period_ns=1000000\nduty_ns=750000\noffset_ns=250000\nperiod_ms=1\nduty_percent=75\noffset_percent=25\n",
+	  .err = accepted_only(1),
 	  .channel_files = "pwm1 1000000/250000/1/inversed" },
 	{ .name = "SetOff", .tool = set, .args = { "-c", "3", "-p", "1", "--off", "-v" }, .sysfs = "class",
-	  .out = "period_ns=0\nduty_ns=0\noffset_ns=0\n", .channel_files = "pwm1 50000/20000/0/normal" },
+	  .out = "period_ns=0\nduty_ns=0\noffset_ns=0\n",
+	  .err = accepted_only(1), .channel_files = "pwm1 50000/20000/0/normal" },
 	{ .name = "SetHoldForADuration", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "40us", "-d", "10us", "--hold=100ms" },
 	  .sysfs = "class", .channel_files = "pwm1 40000/10000/1/normal", .min_ms = 100 },
 	{ .name = "SetBusyChannelSaidPlainly", .tool = set, .args = { "-c", "3", "-p", "1", "-P", "20ms", "-d", "1ms" }, .sysfs = "class",

@@ -111,7 +111,7 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * changes the period. Should the driver fail such a step through the device
  * node (its own errno, maybe halfway through its write), the waveform before
  * it is set again as it was asked, and the next call is checked in full. */
-int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf);
+int pwm_set_waveform(struct pwm *pwm, const struct pwm_waveform *wf);
 
 /* Releases the chip, its channel handles and its holds on the channels.
  * - A channel taken through the device node is freed, as it is when the
@@ -183,7 +183,7 @@ int pwm_chip_has_device_node(const struct pwm_chip *chip);
  * it is what the hardware runs (PWM_IOCTL_GETWF, in the kernel's rounding);
  * through sysfs it is what the kernel last accepted, read from the channel's
  * attributes, which is what was asked and not necessarily what the hardware
- * makes. 0, or -1 with errno. */
+ * makes (pwm_get_hardware_waveform reads that). 0, or -1 with errno. */
 int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
 /* What the channel would make of *wf, written into *wf; no output changes.
@@ -192,7 +192,7 @@ int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf);
  * sysfs the kernel cannot be asked: -1 with EOPNOTSUPP. 0, or -1 with errno
  * (EINVAL for a waveform pwm_set_waveform refuses before anything is
  * written). */
-int pwm_round_waveform(struct pwm *pwm, struct pwm_waveform *wf);
+int pwm_round_waveform(const struct pwm *pwm, struct pwm_waveform *wf);
 
 /* Who holds a channel. */
 enum pwm_holder {
@@ -253,6 +253,31 @@ int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
  * handle through the device node; ENODEV where the chip went away; as
  * pwm_chip_get_pwm otherwise. */
 struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel);
+
+/* Gives one channel back before its chip is closed, as pwm_chip_close gives
+ * back all of them, and with the same effect on the output:
+ * - taken through the device node, the channel is freed (PWM_IOCTL_FREE) and
+ *   its driver's release runs: most drivers keep the last waveform, some
+ *   stop the channel's output, and a PCA9685 sleeps, stopping all of its
+ *   outputs, once its last channel is freed;
+ * - taken through sysfs, it stays exported and keeps its waveform on every
+ *   driver; only this handle's hold on it ends.
+ * The handle stays the chip's until pwm_chip_close, released: every call on
+ * it fails with EBADF, so that a released channel is not driven by mistake,
+ * until the channel is taken again (pwm_chip_get_pwm or pwm_chip_export_pwm
+ * give this same handle back, held once more). NULL and a handle already
+ * released are ignored; errno is kept. */
+void pwm_release(struct pwm *pwm);
+
+/* What the hardware runs on the channel now, as its driver reads it back, in
+ * pwm_get_waveform's form. Through the device node it is pwm_get_waveform's
+ * answer. Through sysfs, where pwm_get_waveform gives what the kernel
+ * accepted, it is read from the kernel's debugfs listing
+ * (/sys/kernel/debug/pwm, readable by root): its errno where the listing
+ * cannot be read (EACCES for another user, ENOENT without debugfs). 0, or -1
+ * with errno: ENODATA where the driver cannot read its hardware back or the
+ * kernel does not show it; EBADF for a released handle. */
+int pwm_get_hardware_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
 #ifdef __cplusplus
 }

@@ -8,7 +8,8 @@
 //   QUORVIN_STAND_IN_RESULT=R            successful sets return R where
 //                                        R >= 0, failing ones where R < 0
 //   QUORVIN_STAND_IN_DUTY=N:D            the Nth set leaves duty D in the
-//                                        caller's record
+//                                        caller's record, as the first
+//                                        version's prototype allowed
 // For pwm-detect and pwm-info it is one chip, pwmchip0, of three channels,
 // each free and switched off, driven through sysfs, its parent and driver
 // not shown; "npwm" and "info" in QUORVIN_STAND_IN_FAIL name
@@ -82,7 +83,7 @@ extern "C" struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int chan
 	return should_fail("get", ++calls_get) ? nullptr : &the_pwm;
 }
 
-extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
+extern "C" int pwm_set_waveform(struct pwm *pwm, const struct pwm_waveform *wf)
 {
 	log_line("set%s %llu %llu %llu", pwm == &the_pwm ? "" : " bad-pwm",
 		 static_cast<unsigned long long>(wf->period_length_ns),
@@ -97,7 +98,7 @@ extern "C" int pwm_set_waveform(struct pwm *pwm, struct pwm_waveform *wf)
 	const char *rewrite = getenv("QUORVIN_STAND_IN_DUTY");
 	char *end = nullptr;
 	if (rewrite != nullptr && strtoul(rewrite, &end, 10) == nth && *end == ':')
-		wf->duty_length_ns = strtoull(end + 1, nullptr, 10);
+		const_cast<struct pwm_waveform *>(wf)->duty_length_ns = strtoull(end + 1, nullptr, 10);
 	return value < 0 ? 0 : value;
 }
 
@@ -179,7 +180,7 @@ extern "C" int pwm_info_get_waveform(const struct pwm_info * /*info*/, struct pw
 	return 0;
 }
 
-extern "C" int pwm_round_waveform(struct pwm * /*pwm*/, struct pwm_waveform * /*wf*/)
+extern "C" int pwm_round_waveform(const struct pwm * /*pwm*/, struct pwm_waveform * /*wf*/)
 {
 	errno = EOPNOTSUPP;
 	return -1;
