@@ -194,20 +194,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			continue;
 		}
 		if (kind == 7) {
-			// The program ends and another takes the channel: the
-			// driver does what it does on release, and the new handle
-			// starts from whatever that left.
+			// The program ends and another takes the channel, or
+			// (every other op) the channel alone is given back and
+			// taken again: the driver does what it does on release,
+			// and the handle starts from whatever that left.
+			const bool release_only = op % 2 == 1;
 			const pwmchip_waveform held = model.hw[1];
-			pwm_chip_close(chip);
+			pwm *was = ch;
+			if (release_only)
+				pwm_release(ch);
+			else
+				pwm_chip_close(chip);
 			const bool stops = model.on_release == RELEASE_STOPS ||
 				(model.on_release == RELEASE_SLEEPS && model.holder[0] == cdev_model::nobody);
 			if (model.holder[1] != cdev_model::nobody ||
 			    !same_waveform(ours(model.hw[1]), stops ? pwm_waveform{} : ours(held)))
 				abort();
-			chip = pwm_chip_open_by_number(0);
-			ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
-			if (ch == nullptr)
-				abort();
+			if (release_only) {
+				// A released handle drives nothing; taken again,
+				// it is the same one.
+				pwm_waveform any = { model.tick * model.min_ticks, 0, 0 };
+				const int ioctls = model.ioctls;
+				if (pwm_set_waveform(was, &any) != -1 || errno != EBADF ||
+				    model.ioctls != ioctls)
+					abort();
+				ch = pwm_chip_get_pwm(chip, 1);
+				if (ch != was)
+					abort();
+			} else {
+				chip = pwm_chip_open_by_number(0);
+				ch = chip != nullptr ? pwm_chip_get_pwm(chip, 1) : nullptr;
+				if (ch == nullptr)
+					abort();
+			}
 			last_made = any_ok = false;
 			continue;
 		}

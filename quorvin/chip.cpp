@@ -410,7 +410,7 @@ QUORVIN_API int pwm_get_hardware_waveform(struct pwm *pwm, struct pwm_waveform *
 
 QUORVIN_API void pwm_release(struct pwm *pwm)
 {
-	if (pwm == nullptr || released(pwm))
+	if (pwm == nullptr)
 		return;
 	if (pwm->sysfs != nullptr)
 		sysfs_channel_release(pwm->sysfs);

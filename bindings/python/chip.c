@@ -75,6 +75,7 @@ static PyObject *chip_new(PyTypeObject *type, PyObject *args, PyObject *kwargs)
 static void chip_close_handle(quorvin_chip *self)
 {
 	if (self->chip != NULL) {
+		quorvin_channels_closed(self);
 		pwm_chip_close(self->chip);
 		self->chip = NULL;
 	}
@@ -111,6 +112,12 @@ static PyObject *chip_channel(quorvin_chip *self, PyObject *arg)
 	struct pwm_chip *chip = quorvin_open_chip(self);
 	if (chip == NULL || quorvin_uint_arg(arg, "channel", &number) < 0)
 		return NULL;
+	/* One Channel object for one hold: the library gives the same handle
+	 * again, and two objects on it would not know of each other's close. */
+	for (quorvin_channel *held = self->channels; held != NULL; held = held->next) {
+		if (held->number == number)
+			return Py_NewRef(held);
+	}
 	struct pwm *pwm = pwm_chip_get_pwm(chip, number);
 	if (pwm == NULL)
 		return quorvin_raise_errno(errno);
@@ -181,11 +188,13 @@ static PyMethodDef chip_methods[] = {
 	{ "channel", (PyCFunction)chip_channel, METH_O,
 	  "channel($self, n, /)\n--\n\n"
 	  "Takes channel n of the chip and returns it, a Channel. The hold lasts until the\n"
-	  "chip is closed (or the process ends); asking again for a channel\n"
-	  "already held here gives another Channel on the same hold. OSError\n"
+	  "Channel is closed (close(), or the end of its with block), the chip is\n"
+	  "closed, or the process ends. Asking again for a channel held here gives\n"
+	  "the same Channel object; after that one was closed, a new Channel that\n"
+	  "holds the channel once more (the closed one stays closed). OSError\n"
 	  "with EINVAL for a channel beyond the chip's count, EBUSY where\n"
-	  "another holder has it (another process, a kernel driver), EACCES\n"
-	  "where this user may not drive it." },
+	  "another holder has it (another process, another Chip, a kernel\n"
+	  "driver), EACCES where this user may not drive it." },
 	{ "info", (PyCFunction)chip_info, METH_O,
 	  "info($self, n, /)\n--\n\n"
 	  "A ChannelInfo: what channel n is doing, read without taking it: its holder, the\n"
@@ -193,7 +202,8 @@ static PyMethodDef chip_methods[] = {
 	  "Nothing changes on the way." },
 	{ "close", (PyCFunction)chip_close, METH_NOARGS,
 	  "close($self, /)\n--\n\n"
-	  "Releases the chip and the channels taken through it. A channel taken\n"
+	  "Releases the chip and the channels taken through it, whose Channel\n"
+	  "objects are closed then. A channel taken\n"
 	  "through sysfs stays exported and its output runs on; one taken through\n"
 	  "the device node is freed, and some drivers stop its output then (a\n"
 	  "PCA9685 all of its outputs). Closing a closed chip does nothing." },

@@ -30,11 +30,31 @@ static PyObject *module_chips(PyObject *Py_UNUSED(module), PyObject *Py_UNUSED(i
 	}
 }
 
+/* The package's Waveform, a subclass of the named tuple made here with
+ * its builders and read-outs in Python, becomes the class of every
+ * waveform handed out. Its instances must be laid out as the named
+ * tuple's (__slots__ = ()): they are made as tuples of its size. */
+static PyObject *module_use_waveform_class(PyObject *Py_UNUSED(module), PyObject *cls)
+{
+	if (!PyType_Check(cls) ||
+	    !PyType_IsSubtype((PyTypeObject *)cls, (PyTypeObject *)quorvin_waveform_type) ||
+	    ((PyTypeObject *)cls)->tp_basicsize != ((PyTypeObject *)quorvin_waveform_type)->tp_basicsize) {
+		PyErr_SetString(PyExc_TypeError, "the class must subclass Waveform, with __slots__ = ()");
+		return NULL;
+	}
+	Py_SETREF(quorvin_waveform_type, Py_NewRef(cls));
+	Py_RETURN_NONE;
+}
+
 static PyMethodDef module_methods[] = {
 	{ "chips", module_chips, METH_NOARGS,
 	  "chips($module, /)\n--\n\n"
 	  "A list of the numbers of the PWM chips there are, lowest first; empty where\n"
 	  "there are none (or the kernel has no PWM)." },
+	{ "_use_waveform_class", module_use_waveform_class, METH_O,
+	  "_use_waveform_class($module, cls, /)\n--\n\n"
+	  "Makes cls, a subclass of Waveform with __slots__ = (), the class of the\n"
+	  "waveforms handed out; the package calls it once, at import." },
 	{ NULL, NULL, 0, NULL },
 };
 
@@ -82,9 +102,9 @@ static int make_classes(void)
 		"collections", "namedtuple",
 		Py_BuildValue("(s(sss))", "Waveform", "period", "duty", "offset"),
 		"Waveform(period, duty, offset)\n\n"
-		"A waveform in nanoseconds: the period, the length of its active part\n"
-		"(duty) and where in the period that part starts (offset). Period 0 is\n"
-		"an output switched off.");
+		"The fields of a waveform, in nanoseconds: the period, the length of\n"
+		"its active part (duty) and where in the period that part starts\n"
+		"(offset). The package's Waveform adds its builders and read-outs.");
 	if (quorvin_waveform_type == NULL)
 		return -1;
 	quorvin_info_type = python_class(

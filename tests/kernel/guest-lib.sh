@@ -54,6 +54,13 @@ kernel_at_least() {
 attr() { cat "$SYS/pwmchip$1/pwm$2/$3" 2>&1; }
 state() { echo "$(attr "$1" "$2" period) $(attr "$1" "$2" duty_cycle) $(attr "$1" "$2" enable)"; }
 
+# requested CHIP CHANNEL: whether debugfs shows the channel held (yes or
+# no), found without taking it.
+requested() {
+	awk -v chip="$1:" -v ch="pwm-$2" '/^[0-9]+: / { c = $1 } c == chip && $1 == ch { print (index($0, " requested") ? "yes" : "no"); exit }' \
+		/sys/kernel/debug/pwm
+}
+
 begin() {
 	name=$1
 	why=

@@ -184,11 +184,6 @@ expect "MODE1" "$(mode1)" 0x20
 finish
 
 # --- pwm-set: the waveform runs on after it exits; a hold keeps others out --------
-# requested CHIP CHANNEL: whether debugfs shows the channel held.
-requested() {
-	awk -v chip="$1:" -v ch="pwm-$2" '/^[0-9]+: / { c = $1 } c == chip && $1 == ch { print (index($0, " requested") ? "yes" : "no"); exit }' \
-		/sys/kernel/debug/pwm
-}
 # By default the channel is taken through sysfs and stays exported: the
 # pca9685 stays awake and runs the servo's 1.5 ms in 20 ms, as asked in Hz
 # and percent, after the tool has ended.

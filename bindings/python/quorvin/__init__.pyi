@@ -4,16 +4,38 @@
 import enum
 import os
 from types import TracebackType
-from typing import Literal, NamedTuple, SupportsIndex, final
+from typing import Literal, NamedTuple, SupportsFloat, SupportsIndex, final
 
 __version__: str
 
+# What the builders take: an int, a float, or what converts to one.
+_Real = SupportsFloat | SupportsIndex
+
 class Waveform(NamedTuple):
-    """A waveform in nanoseconds; period 0 is an output switched off."""
+    """A waveform in nanoseconds; period 0 is an output switched off.
+
+    Built from a frequency in Hz or from seconds, rounded to the nearest ns;
+    read in Hz and as a ratio.
+    """
 
     period: int
     duty: int
     offset: int
+    @classmethod
+    def from_frequency(cls, hz: _Real, duty_ratio: _Real, *, inversed: bool = False) -> Waveform:
+        """period = round(1e9 / hz) ns, duty = round(period * duty_ratio) ns; ValueError where it cannot be."""
+    @classmethod
+    def from_period(cls, period_s: _Real, pulse_s: _Real, *, inversed: bool = False) -> Waveform:
+        """period = round(period_s * 1e9) ns, duty = round(pulse_s * 1e9) ns; ValueError where it cannot be."""
+    @property
+    def frequency(self) -> float:
+        """1e9 / period, in Hz; 0.0 for an output switched off."""
+    @property
+    def duty_ratio(self) -> float:
+        """duty / period; 0.0 for an output switched off."""
+    @property
+    def inversed(self) -> bool:
+        """True where the active part ends the period (inversed polarity)."""
 
 class Holder(enum.IntEnum):
     """Who holds a channel."""
@@ -38,7 +60,7 @@ class Chip:
 
     def __init__(self, chip: SupportsIndex | str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> None: ...
     def channel(self, n: SupportsIndex, /) -> Channel:
-        """Takes channel n; the hold lasts until the chip is closed."""
+        """Takes channel n, until the Channel or the chip is closed; one held here is the same Channel."""
     def info(self, n: SupportsIndex, /) -> ChannelInfo:
         """What channel n is doing, read without taking it."""
     def close(self) -> None:
@@ -72,22 +94,39 @@ class Chip:
 
 @final
 class Channel:
-    """A channel held through its chip; times are nanoseconds in 0..2**64-1."""
+    """A channel held through its chip; times are nanoseconds in 0..2**64-1; a context manager."""
 
+    def set(self, waveform: tuple[int, int, int], /) -> None:
+        """Makes the channel emit the Waveform (rounded down by the hardware)."""
     def set_waveform(self, period: int, duty: int, offset: int = 0) -> None:
         """Makes the channel emit the waveform (rounded down by the hardware)."""
     def get_waveform(self) -> Waveform:
         """The waveform the channel emits now."""
+    def hardware_waveform(self) -> Waveform:
+        """The waveform the hardware runs, as its driver reads it back."""
     def round_waveform(self, period: int, duty: int, offset: int = 0) -> Waveform:
         """What the channel would make of the waveform (device node only)."""
     def info(self) -> ChannelInfo:
         """What the channel is doing."""
+    def close(self) -> None:
+        """Gives the channel back, its output left as closing the chip leaves it; then calls raise ValueError."""
+    def __enter__(self) -> Channel: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc: BaseException | None,
+        tb: TracebackType | None,
+        /,
+    ) -> Literal[False]: ...
     @property
     def number(self) -> int:
         """The channel's number on its chip."""
     @property
     def chip(self) -> Chip:
         """The chip the channel was taken through."""
+    @property
+    def closed(self) -> bool:
+        """True once the channel is closed, by its close() or its chip's."""
 
 def chips() -> list[int]:
     """The numbers of the PWM chips there are, lowest first."""

@@ -5,7 +5,9 @@
 # anything does, and the errno each refusal raises.
 import errno
 import os
+import pickle
 import subprocess
+import sys
 
 import pytest
 
@@ -29,6 +31,7 @@ def attrs(tree, channel):
 
 
 FRESH = ("1000000000", "1000000000", "0", "normal")
+W = quorvin.Waveform
 
 
 class Index:
@@ -42,21 +45,27 @@ class Index:
 
 
 @pytest.mark.parametrize(
-    "args, kwargs, written, read",
+    "set_, written, read",
     [
-        ((50000, 20000), {}, ("50000", "20000", "1", "normal"), (50000, 20000, 0)),
-        ((), {"duty": 30000, "offset": 70000, "period": 100000}, ("100000", "70000", "1", "inversed"),
+        (lambda ch: ch.set_waveform(50000, 20000), ("50000", "20000", "1", "normal"), (50000, 20000, 0)),
+        (lambda ch: ch.set_waveform(duty=30000, offset=70000, period=100000),
+         ("100000", "70000", "1", "inversed"), (100000, 30000, 70000)),
+        (lambda ch: ch.set_waveform(0, 0), ("1000000000", "1000000000", "0", "normal"), (0, 0, 0)),
+        (lambda ch: ch.set(W.from_frequency(20_000, 0.4)), ("50000", "20000", "1", "normal"), (50000, 20000, 0)),
+        (lambda ch: ch.set(W.from_period(100e-6, 30e-6, inversed=True)), ("100000", "70000", "1", "inversed"),
          (100000, 30000, 70000)),
-        ((0, 0), {}, ("1000000000", "1000000000", "0", "normal"), (0, 0, 0)),
+        (lambda ch: ch.set((0, 0, 0)), ("1000000000", "1000000000", "0", "normal"), (0, 0, 0)),
     ],
 )
-def test_set_writes_and_reads_back(tree, args, kwargs, written, read):
+def test_set_writes_and_reads_back(tree, set_, written, read):
     with quorvin.Chip("pwmchip0") as chip:
         channel = chip.channel(1)
-        channel.set_waveform(*args, **kwargs)
+        set_(channel)
         assert attrs(tree, 1) == written
         assert channel.get_waveform() == quorvin.Waveform(*read)
         assert chip.info(1) == (1, quorvin.Holder.SYSFS, None, read)
+        # With the read-outs of the package's class.
+        assert type(channel.get_waveform()) is type(chip.info(1).waveform) is quorvin.Waveform
 
 
 @pytest.mark.parametrize(
@@ -65,6 +74,7 @@ def test_set_writes_and_reads_back(tree, args, kwargs, written, read):
         (lambda ch: ch.set_waveform(10, 20), OSError, errno.EINVAL),
         (lambda ch: ch.set_waveform(2**64 - 1, 0), OSError, errno.EINVAL),
         (lambda ch: ch.set_waveform(100, 10, 20), OSError, errno.EOPNOTSUPP),
+        (lambda ch: ch.set(W(10, 20, 0)), OSError, errno.EINVAL),
         (lambda ch: ch.round_waveform(100, 10), OSError, errno.EOPNOTSUPP),
         (lambda ch: ch.chip.channel(2), OSError, errno.EINVAL),
         (lambda ch: ch.chip.channel(2**32 - 1), OSError, errno.EINVAL),
@@ -80,6 +90,10 @@ def test_set_writes_and_reads_back(tree, args, kwargs, written, read):
         (lambda ch: quorvin.Chip(False), TypeError, None),
         (lambda ch: ch.set_waveform(100, 1.0), TypeError, None),
         (lambda ch: ch.set_waveform(100), TypeError, None),
+        (lambda ch: ch.set((100, 10)), TypeError, None),
+        (lambda ch: ch.set([100, 10, 0]), TypeError, None),
+        (lambda ch: ch.set((100, 10.0, 0)), TypeError, None),
+        (lambda ch: ch.set((100, 0, 2**64)), OverflowError, None),
         (lambda ch: quorvin.Chip("pwm\0chip0"), ValueError, None),
     ],
 )
@@ -112,13 +126,15 @@ def test_opened_by_number_or_name(tree, name):
     "use",
     [lambda chip, ch: ch.set_waveform(100, 50), lambda chip, ch: ch.get_waveform(), lambda chip, ch: chip.npwm,
      lambda chip, ch: chip.channel(1), lambda chip, ch: chip.__enter__(), lambda chip, ch: ch.round_waveform(100, 50),
-     lambda chip, ch: ch.info(), lambda chip, ch: chip.info(0)],
+     lambda chip, ch: ch.info(), lambda chip, ch: chip.info(0), lambda chip, ch: ch.set(W(100, 50, 0)),
+     lambda chip, ch: ch.hardware_waveform(), lambda chip, ch: ch.__enter__()],
 )
 def test_closed_chip_refuses_and_frees_its_channels(tree, use):
     with quorvin.Chip(0) as chip:
         channel = chip.channel(0)
     chip.close()
-    assert chip.closed
+    channel.close()  # its handle went with the chip: nothing to give back
+    assert chip.closed and channel.closed
     with pytest.raises(ValueError):
         use(chip, channel)
     with quorvin.Chip(0) as again:
@@ -170,3 +186,158 @@ def test_chips_raises_where_the_folder_cannot_be_read(tmp_path, monkeypatch):
     monkeypatch.setenv("QUORVIN_SYSFS_DIR", str(tmp_path / "sys"))
     with pytest.raises(NotADirectoryError):
         quorvin.chips()
+
+
+@pytest.mark.parametrize(
+    "built, made",
+    [
+        (lambda: W.from_frequency(1000, 0.5), (1_000_000, 500_000, 0)),
+        (lambda: W.from_frequency(50, 0.075), (20_000_000, 1_500_000, 0)),
+        (lambda: W.from_frequency(Index(50), 0), (20_000_000, 0, 0)),
+        # Ratio 1 is the whole period, also past float's 2**53.
+        (lambda: W.from_frequency(9e-8, 1.0), (11_111_111_111_111_111, 11_111_111_111_111_111, 0)),
+        # Halves to the even nanosecond: 2.5 ns, and 5 ns x 0.5; 7 ns x 0.5.
+        (lambda: W.from_frequency(4e8, 0.5), (2, 1, 0)),
+        (lambda: W.from_frequency(2e8, 0.5), (5, 2, 0)),
+        (lambda: W.from_frequency(1e9 / 7, 0.5), (7, 4, 0)),
+        (lambda: W.from_frequency(1.0842021724855046e-10, 0), (2**63 - 1100, 0, 0)),
+        (lambda: W.from_frequency(1000, 0.25, inversed=True), (1_000_000, 250_000, 750_000)),
+        (lambda: W.from_frequency(1000, 1, inversed=True), (1_000_000, 1_000_000, 0)),
+        (lambda: W.from_frequency(1000, 0, inversed=True), (1_000_000, 0, 0)),
+        (lambda: W.from_period(20e-3, 1.5e-3), (20_000_000, 1_500_000, 0)),
+        (lambda: W.from_period(1, 1), (1_000_000_000, 1_000_000_000, 0)),
+        (lambda: W.from_period(1e-6, 0.3e-6, inversed=True), (1000, 300, 700)),
+    ],
+)
+def test_builders_round_to_the_nearest_ns(built, made):
+    assert built() == made
+
+
+@pytest.mark.parametrize(
+    "built, exc, said",
+    [
+        (lambda: W.from_frequency(3e9, 0.5), ValueError, "3000000000.0 Hz rounds to a period of 0 ns"),
+        (lambda: W.from_frequency(1e-11, 0.5), ValueError, r"1e-11 Hz makes a period past 2\*\*63-1 ns"),
+        (lambda: W.from_frequency(1.0842021724855044e-10, 0.5), ValueError, "past 2"),  # 2**63 ns
+        (lambda: W.from_frequency(float("nan"), 0.5), ValueError, "frequency must be a finite number, not nan"),
+        (lambda: W.from_frequency(float("-inf"), 0.5), ValueError, "frequency must be a finite number, not -inf"),
+        (lambda: W.from_frequency(0, 0.5), ValueError, "frequency must be above 0 Hz, not 0"),
+        (lambda: W.from_frequency(-50, 0.5), ValueError, "above 0 Hz"),
+        (lambda: W.from_frequency(1000, -0.1), ValueError, "duty_ratio must be in 0..1, not -0.1"),
+        (lambda: W.from_frequency(1000, 1.1), ValueError, "duty_ratio must be in 0..1, not 1.1"),
+        (lambda: W.from_frequency(1000, float("nan")), ValueError, "duty_ratio must be a finite number"),
+        (lambda: W.from_frequency(True, 0.5), TypeError, "frequency must be a number, not bool"),
+        (lambda: W.from_frequency("1000", 0.5), TypeError, "frequency must be a number, not str"),
+        (lambda: W.from_frequency(1000, None), TypeError, "duty_ratio must be a number, not NoneType"),
+        (lambda: W.from_period(0.4e-9, 0), ValueError, "4e-10 s rounds to a period of 0 ns"),
+        (lambda: W.from_period(0, 0), ValueError, "period_s must be above 0 s, not 0"),
+        (lambda: W.from_period(-1e-3, 0), ValueError, "above 0 s"),
+        (lambda: W.from_period(1e11, 0), ValueError, "past 2"),
+        (lambda: W.from_period(1e-3, 1.0000006e-3), ValueError,
+         r"longer than the period \(1000001 ns > 1000000 ns\)"),
+        (lambda: W.from_period(1e-3, -1e-9), ValueError, "pulse_s must be 0 s or more"),
+        (lambda: W.from_period(1e-3, float("inf")), ValueError, "pulse_s must be a finite number"),
+    ],
+)
+def test_builders_refuse(built, exc, said):
+    with pytest.raises(exc, match=said):
+        built()
+
+
+@pytest.mark.parametrize(
+    "waveform, hz, ratio, inversed, shown",
+    [
+        (W(1_000_000, 500_000, 0), 1000.0, 0.5, False, "1 kHz, 50%"),
+        (W(20_000_000, 1_500_000, 18_500_000), 50.0, 0.075, True, "50 Hz, 7.5%, inversed"),
+        (W(3, 3, 0), 1e9 / 3, 1.0, False, "333.333333 MHz, 100%"),
+        (W(100, 30, 10), 1e7, 0.3, False, "10 MHz, 30%"),  # an offset, not at the end
+        (W(0, 0, 0), 0.0, 0.0, False, "off"),
+    ],
+)
+def test_read_outs_and_repr(waveform, hz, ratio, inversed, shown):
+    assert (waveform.frequency, waveform.duty_ratio, waveform.inversed) == (hz, ratio, inversed)
+    period, duty, offset = waveform
+    assert repr(waveform) == f"Waveform(period={period}, duty={duty}, offset={offset}; {shown})"
+    assert pickle.loads(pickle.dumps(waveform)) == waveform == (period, duty, offset)
+
+
+def close(channel):
+    channel.close()
+
+
+def leave_with(channel):
+    with channel as entered:
+        assert entered is channel
+
+
+@pytest.mark.parametrize("how", [close, leave_with])
+@pytest.mark.parametrize(
+    "use",
+    [lambda ch: ch.set_waveform(100, 50), lambda ch: ch.set(W(100, 50, 0)), lambda ch: ch.get_waveform(),
+     lambda ch: ch.hardware_waveform(), lambda ch: ch.round_waveform(100, 50), lambda ch: ch.info(),
+     lambda ch: ch.__enter__()],
+)
+def test_closed_channel_refuses_and_is_free(tree, how, use):
+    with quorvin.Chip(0) as chip:
+        channel = chip.channel(0)
+        channel.set_waveform(100, 50)
+        how(channel)
+        assert channel.closed and not chip.closed
+        channel.close()  # closing again does nothing
+        channel.__exit__(None, None, None)
+        with pytest.raises(ValueError, match="^channel is closed$"):
+            use(channel)
+        # Through sysfs it stays exported, its waveform running, and another Chip may take it.
+        assert attrs(tree, 0) == ("100", "50", "1", "normal")
+        with quorvin.Chip(0) as other:
+            other.channel(0).set_waveform(200, 20)
+        assert attrs(tree, 0)[:2] == ("200", "20")
+
+
+def test_one_channel_object_for_one_hold(tree):
+    with quorvin.Chip(0) as chip:
+        references = sys.getrefcount(chip)
+        first = chip.channel(0)
+        assert chip.channel(Index(0)) is first and chip.channel(1) is not first
+        first.close()
+        again = chip.channel(0)
+        assert again is not first and first.closed and not again.closed
+        assert chip.channel(0) is again
+        first.close()  # the closed one cannot give back the new hold
+        again.set_waveform(100, 50)
+        assert repr(first) == "<quorvin.Channel 0 of pwmchip0, closed>"
+        del first, again  # dropped, not closed: the chip keeps the hold
+        # Their memory taken by objects of their size: a Channel left on its chip's list once freed would be
+        # found there, a bytes object.
+        filler = [bytes(15) for _ in range(1000)]
+        with pytest.raises(OSError) as raised:
+            quorvin.Chip(0).channel(0)
+        assert raised.value.errno == errno.EBUSY
+        chip.channel(0).set_waveform(100, 60)
+        del filler
+        assert sys.getrefcount(chip) == references  # each Channel freed has let its chip go, once
+    assert attrs(tree, 0)[:2] == ("100", "60")
+
+
+LISTED = "0: platform/x.pwm, npwm: 2\n pwm-0   (sysfs               ): requested\n"
+
+
+@pytest.mark.parametrize(
+    "listing, read",
+    [
+        (None, errno.ENOENT),
+        ("  actual configuration:     enabled, 29/198 ns, inverse polarity\n", (198, 169, 29)),
+        ("  actual configuration: read out error: -EOPNOTSUPP\n", errno.ENODATA),
+    ],
+)
+def test_hardware_waveform_is_the_listings(tree, listing, read):
+    if listing is not None:
+        (tree.parent.parent / "debugfs-pwm").write_text(LISTED + listing)
+    with quorvin.Chip(0) as chip:
+        channel = chip.channel(0)
+        if isinstance(read, tuple):
+            assert channel.hardware_waveform() == read
+            return
+        with pytest.raises(OSError) as raised:
+            channel.hardware_waveform()
+        assert raised.value.errno == read
