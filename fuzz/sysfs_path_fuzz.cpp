@@ -157,7 +157,7 @@ int attr_read_u64_at(int, const char *name, uint64_t *v)
 }
 
 // What the driver reads back from its hardware, where root may read it.
-int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual)
+int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual, uint64_t *shown_period)
 {
 	++smodel.reads;
 	smodel.writes_at_check = smodel.writes;
@@ -166,6 +166,8 @@ int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual)
 		return -1;
 	}
 	*actual = smodel.hw;
+	if (shown_period != nullptr)
+		*shown_period = smodel.hw.period_length_ns;
 	return 0;
 }
 

@@ -53,7 +53,7 @@ bool take_u64(const char **p, uint64_t *v)
 // one for the others:
 //   "  actual configuration: 25000/100000 [+75000]"   (duty/period [+offset])
 //   "  actual configuration:     enabled, 75000/100000 ns, inverse polarity"
-int parse_actual(const char *text, struct pwm_waveform *wf)
+int parse_actual(const char *text, struct pwm_waveform *wf, uint64_t *shown_period)
 {
 	skip_blanks(&text);
 	const char *p = text;
@@ -63,6 +63,7 @@ int parse_actual(const char *text, struct pwm_waveform *wf)
 	if (take_u64(&p, &duty) && take(&p, "/") && take_u64(&p, &period) && take(&p, " [+") &&
 	    take_u64(&p, &offset) && take(&p, "]")) {
 		*wf = { period, duty, offset };
+		*shown_period = period;
 		return 0;
 	}
 
@@ -78,6 +79,7 @@ int parse_actual(const char *text, struct pwm_waveform *wf)
 		return -1;
 	// A duty above the period is no waveform; it is passed on as it is read,
 	// for the caller to see.
+	*shown_period = period;
 	if (!on)
 		*wf = { 0, 0, 0 };
 	else if (inverse && duty <= period)
@@ -145,7 +147,7 @@ int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs
 				ret = 0;
 			}
 		} else if (in_channel && take(&p, "actual configuration:")) {
-			out->has_actual = parse_actual(p, &out->actual) == 0;
+			out->has_actual = parse_actual(p, &out->actual, &out->shown_period) == 0;
 			break;
 		}
 	}
@@ -157,7 +159,8 @@ int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs
 	return ret;
 }
 
-int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual)
+int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual,
+		   uint64_t *shown_period)
 {
 	struct debugfs_channel entry;
 	if (debugfs_read_channel(chip, channel, &entry) < 0)
@@ -167,5 +170,7 @@ int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform 
 		return -1;
 	}
 	*actual = entry.actual;
+	if (shown_period != nullptr)
+		*shown_period = entry.shown_period;
 	return 0;
 }

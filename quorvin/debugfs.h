@@ -9,6 +9,7 @@
 #include <quorvin.h>
 
 #include <stddef.h>
+#include <stdint.h>
 
 // One channel's entry in the listing.
 struct debugfs_channel {
@@ -16,6 +17,9 @@ struct debugfs_channel {
 	char label[64]; // the holder's label as shown; empty for none
 	bool has_actual; // the driver read its hardware back
 	struct pwm_waveform actual; // in the waveform's terms, see below
+	// The period as shown, also where the output shows no active part
+	// (which the waveform's terms give as period 0).
+	uint64_t shown_period;
 };
 
 // Reads channel of chip from the listing, line by line, each line whole
@@ -28,9 +32,11 @@ int debugfs_read_channel(unsigned int chip, unsigned int channel, struct debugfs
 
 // Fills *actual with what channel of chip runs, in the waveform's terms (an
 // inversed polarity is the offset that ends the active part at the period's
-// end; a disabled output is period 0). 0, or -1 with errno: the file's own
-// where it cannot be read, ENODATA where it has no such line for the
-// channel or the driver cannot read its hardware back.
-int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual);
+// end; a disabled output is period 0), and *shown_period, where not NULL,
+// with the period shown whether the output runs or not. 0, or -1 with
+// errno: the file's own where it cannot be read, ENODATA where it has no
+// such line for the channel or the driver cannot read its hardware back.
+int debugfs_actual(unsigned int chip, unsigned int channel, struct pwm_waveform *actual,
+		   uint64_t *shown_period);
 
 #endif

@@ -62,6 +62,9 @@ struct sysfs_channel {
 	// refusal, after a read-back. Nothing confirmed what it runs, so the
 	// next waveform is checked as if it started the output.
 	bool found;
+	// The attribute whose write the kernel refused last; ATTR_COUNT for
+	// none since the call began.
+	enum attr refused;
 	unsigned int chip;
 	unsigned int channel;
 };
@@ -90,6 +93,7 @@ static int update_u64(struct sysfs_channel *ch, enum attr which, uint64_t *held,
 		return 0;
 	if (attr_write_u64(ch->fd[which], v) < 0) {
 		ch->known = false;
+		ch->refused = which;
 		return -1;
 	}
 	*held = v;
@@ -171,14 +175,18 @@ struct made_checks {
 // offset counts as dropped where there is an active and an inactive part and
 // no offset. A legacy driver rounds as it likes: its read-back must show the
 // output running (unless the duty is 0, which some run as off), at a period
-// no longer than asked, with a duty inside it. Where debugfs cannot tell: an
+// no longer than asked, with a duty inside it; a period is compared also
+// where the output shows no active part (pwm-sifive reads duty 0 back as
+// disabled, at the longer period it runs). Where debugfs cannot tell: an
 // offset fails on a chip that describes waveforms, whose drivers are known
-// to drop it; everything else is taken on the driver's word.
+// to drop it; everything else is taken on the driver's word. *dark says
+// whether the read-back showed no active part.
 static int check_made(const struct sysfs_channel *ch, const struct sysfs_state &want,
-		      struct made_checks checks)
+		      struct made_checks checks, bool *dark)
 {
 	struct pwm_waveform hw;
-	if (debugfs_actual(ch->chip, ch->channel, &hw) < 0) {
+	uint64_t shown_period = 0;
+	if (debugfs_actual(ch->chip, ch->channel, &hw, &shown_period) < 0) {
 		if (!(checks.offset && ch->waveform_chip))
 			return 0;
 		errno = EOPNOTSUPP;
@@ -186,10 +194,12 @@ static int check_made(const struct sysfs_channel *ch, const struct sysfs_state &
 	}
 	if (checks.period) {
 		const bool active = want.inversed ? want.duty < want.period : want.duty != 0;
-		if ((hw.period_length_ns == 0 && active) || hw.period_length_ns > want.period) {
+		if ((hw.period_length_ns == 0 && active) || hw.period_length_ns > want.period ||
+		    shown_period > want.period) {
 			errno = EINVAL;
 			return -1;
 		}
+		*dark = hw.duty_length_ns == 0;
 		if (hw.duty_length_ns > hw.period_length_ns) {
 			errno = EIO;
 			return -1;
@@ -249,29 +259,52 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 		want.enable == 0,
 	};
 	struct pwm_waveform unused;
-	if (checks.offset && ch->waveform_chip && debugfs_actual(ch->chip, ch->channel, &unused) < 0) {
+	if (checks.offset && ch->waveform_chip &&
+	    debugfs_actual(ch->chip, ch->channel, &unused, nullptr) < 0) {
 		errno = EOPNOTSUPP;
 		return -1;
 	}
 
+	// A start read back with no active part confirms no period: the next
+	// waveform is checked in full rather than taken as a duty-only step.
+	bool dark = false;
 	const struct sysfs_state before = ch->st;
 	if (write_state(ch, want) == 0 &&
-	    (!(checks.offset || checks.period || checks.off) || check_made(ch, want, checks) == 0)) {
-		ch->found = false;
+	    (!(checks.offset || checks.period || checks.off) || check_made(ch, want, checks, &dark) == 0)) {
+		ch->found = dark;
 		return 0;
 	}
 	restore_state(ch, before);
 	return -1;
 }
 
+// Some drivers refuse a duty of 0 where the output runs (pwm-rcar a count
+// of 0, pwm-spear a duty below its shortest). Without an active part the
+// output is what switching it off makes: where the kernel refused such a
+// waveform's duty or start, the output is switched off instead. A refused
+// period stays refused.
+static bool make_dark_as_off(const struct sysfs_channel *ch, const struct pwm_waveform *wf)
+{
+	return errno == EINVAL && wf->period_length_ns != 0 && wf->duty_length_ns == 0 &&
+		(ch->refused == ATTR_DUTY || ch->refused == ATTR_ENABLE);
+}
+
 int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
 	// A sweep's step on a running output: the duty is all that changes.
 	const uint64_t period = wf->period_length_ns;
-	if (ch->known && !ch->found && ch->st.enable == 1 && !ch->st.inversed && period == ch->st.period &&
-	    period != 0 && wf->duty_offset_ns == 0)
-		return set_duty(ch, wf->duty_length_ns);
-	return apply_state(ch, wf);
+	ch->refused = ATTR_COUNT;
+	const int ret = ch->known && !ch->found && ch->st.enable == 1 && !ch->st.inversed &&
+			period == ch->st.period && period != 0 && wf->duty_offset_ns == 0
+		? set_duty(ch, wf->duty_length_ns)
+		: apply_state(ch, wf);
+	if (ret == 0 || !make_dark_as_off(ch, wf))
+		return ret;
+	const struct pwm_waveform off = {};
+	if (apply_state(ch, &off) == 0)
+		return 0;
+	errno = EINVAL;
+	return -1;
 }
 
 // The waveform a sysfs state emits, as pwm_set_waveform takes it.
@@ -304,7 +337,7 @@ int sysfs_channel_get(struct sysfs_channel *ch, struct pwm_waveform *wf)
 
 int sysfs_channel_get_hardware(const struct sysfs_channel *ch, struct pwm_waveform *wf)
 {
-	return debugfs_actual(ch->chip, ch->channel, wf);
+	return debugfs_actual(ch->chip, ch->channel, wf, nullptr);
 }
 
 int sysfs_channel_peek(int chip_dirfd, const char *dir, struct pwm_waveform *wf)

@@ -1103,6 +1103,15 @@ const waveform_case waveform_cases[] = {
 	{ "start refused, put back to stopped: stopped first", { 1000, 500, 0, false }, { 100, 50, 0 }, -1, EINVAL,
 	  { "duty_cycle", "period", "enable", "period", "duty_cycle" }, { 1000, 500, 0, false }, {}, false,
 	  "   disabled, 0/0 ns, normal polarity" },
+	{ "legacy driver reads duty 0 back off, at a longer period: refused", { 0, 0, 0, false }, { 100000, 0, 0 }, -1,
+	  EINVAL, { "period", "enable", "period" }, { 0, 0, 0, false }, {}, false,
+	  "   disabled, 0/655360 ns, normal polarity" },
+	{ "duty 0 refused at the start: switched off instead", { 1000, 500, 0, false }, { 2000, 0, 0 }, 0, 0,
+	  { "period", "duty_cycle", "period", "duty_cycle" }, { 1000, 500, 0, false }, { "enable", 0, 0 } },
+	{ "duty 0 refused while running: switched off instead", { 100, 30, 1, false }, { 100, 0, 0 }, 0, 0,
+	  { "enable" }, { 100, 30, 0, false }, { "duty_cycle", 1, UINT64_MAX } },
+	{ "a period refused stays refused at duty 0", { 100, 30, 1, false }, { 50, 0, 0 }, -1, EINVAL,
+	  {}, { 100, 30, 1, false }, { "period", 100, UINT64_MAX } },
 	{ "inversed run inversed", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,
 	  { "enable", "duty_cycle", "polarity", "enable" }, { 100, 70, 1, true }, {}, false,
 	  "   enabled, 70/100 ns, inverse polarity" },
@@ -1173,6 +1182,33 @@ std::string waveform_case_name(const testing::TestParamInfo<waveform_case> &info
 }
 
 INSTANTIATE_TEST_SUITE_P(Sysfs, WaveformTest, testing::ValuesIn(waveform_cases), waveform_case_name);
+
+// A start read back with no active part shows no period: the next waveform
+// is read back too, not taken as a step of the duty alone.
+TEST_F(SysfsTest, StartReadBackDarkConfirmsNoPeriod)
+{
+	lay_out_channel(0, { 0, 0, 0, false });
+	const auto listing = [this](const char *actual) {
+		write_file(root_ + "/debugfs-pwm",
+			   std::string("0: platform/4ff00000.pwm, npwm: 4\n") +
+				   " pwm-0   (sysfs               ): requested\n" +
+				   "  actual configuration: " + actual + "\n");
+	};
+	listing("   disabled, 0/0 ns, normal polarity");
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 0);
+	ASSERT_NE(pwm, nullptr);
+	pwm_waveform wf{ 100000, 0, 0 };
+	ASSERT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	listing("   enabled, 50000/655360 ns, normal polarity");
+	wf.duty_length_ns = 50000;
+	errno = 0;
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), -1);
+	EXPECT_EQ(errno, EINVAL);
+	pwm_chip_close(chip);
+	EXPECT_EQ(read_channel(0), (channel_state{ 100000, 0, 1, false }));
+}
 
 TEST_F(SysfsTest, RefusedWriteIsNotBelieved)
 {
