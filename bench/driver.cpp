@@ -4,7 +4,9 @@
 // and of the open/write/close-per-step sweep (C) on a made-up PWM tree in
 // tmpfs, interleaved, and prints per-waveform medians, ratios and A's peak
 // resident memory. Where the quorvin Python package was built, the first
-// row also times the same sweep written in Python (D, bench/sweep.py).
+// row also times the same sweep written in Python (D, bench/sweep.py); where
+// the library is built with it, over the C++ layer quorvin.hpp (E,
+// bench/sweep.cpp).
 //
 // Each run is a whole process, timed from fork to wait4, because a sweep's
 // cost includes starting the program. fork rather than posix_spawn: glibc's
@@ -51,13 +53,16 @@
 #ifndef PWM_BENCH_PYTHONPATH
 #define PWM_BENCH_PYTHONPATH ""
 #endif
+#ifndef PWM_BENCH_CXX
+#define PWM_BENCH_CXX ""
+#endif
 #ifndef PWM_BENCH_MAKE_TREE
 #define PWM_BENCH_MAKE_TREE ""
 #endif
 
 namespace {
 
-enum { prog_tool, prog_floor, prog_naive, prog_python, prog_count };
+enum { prog_tool, prog_floor, prog_naive, prog_python, prog_cxx, prog_count };
 
 struct sample {
 	double ns; // wall, fork to wait4
@@ -73,11 +78,12 @@ struct row {
 	bool with_naive;
 	std::vector<sample> samples[prog_count];
 	bool with_python = false;
+	bool with_cxx = false;
 };
 
 struct options {
-	const char *paths[prog_count] = { PWM_BENCH_TOOL, PWM_BENCH_FLOOR, PWM_BENCH_NAIVE,
-					  PWM_BENCH_PYTHON };
+	const char *paths[prog_count] = { PWM_BENCH_TOOL, PWM_BENCH_FLOOR, PWM_BENCH_NAIVE, PWM_BENCH_PYTHON,
+					  PWM_BENCH_CXX };
 	const char *python_script = PWM_BENCH_PYTHON_SCRIPT;
 	const char *make_tree = PWM_BENCH_MAKE_TREE;
 	const char *dir = nullptr;
@@ -87,7 +93,7 @@ struct options {
 	bool verbose = false;
 };
 
-const char *const prog_names[prog_count] = { "A tool", "B floor", "C open/close", "D python" };
+const char *const prog_names[prog_count] = { "A tool", "B floor", "C open/close", "D python", "E c++" };
 
 std::string tree_dir;
 volatile sig_atomic_t interrupted = 0;
@@ -314,12 +320,13 @@ void usage(FILE *f)
 {
 	fprintf(f,
 		"usage: pwm-bench [--tool PATH] [--floor PATH] [--naive PATH] [--python PATH]\n"
-		"                 [--make-tree PATH] [--dir DIR] [--runs N] [--warmup N]\n"
-		"                 [--cpu N] [-v]\n"
+		"                 [--cxx PATH] [--make-tree PATH] [--dir DIR] [--runs N]\n"
+		"                 [--warmup N] [--cpu N] [-v]\n"
 		"  --tool PATH       the pwm-sweep to time (A)\n"
 		"  --floor PATH      the bare pwrite loop (B)\n"
 		"  --naive PATH      the open/write/close sweep (C)\n"
 		"  --python PATH     the Python that runs bench/sweep.py (D; \"\" for none)\n"
+		"  --cxx PATH        the sweep over quorvin.hpp, bench/sweep.cpp (E; \"\" for none)\n"
 		"  --make-tree PATH  scripts/make-pwm-tree\n"
 		"  --dir DIR         lay the PWM tree in DIR (default: a new folder in /dev/shm)\n"
 		"  --runs N          counted runs of each program per sweep (default 15)\n"
@@ -347,6 +354,7 @@ options parse_options(int argc, char **argv)
 		{ "floor", required_argument, nullptr, 'f' },
 		{ "naive", required_argument, nullptr, 'n' },
 		{ "python", required_argument, nullptr, 'p' },
+		{ "cxx", required_argument, nullptr, 'x' },
 		{ "make-tree", required_argument, nullptr, 'm' },
 		{ "dir", required_argument, nullptr, 'd' },
 		{ "runs", required_argument, nullptr, 'r' },
@@ -371,6 +379,9 @@ options parse_options(int argc, char **argv)
 			break;
 		case 'p':
 			o.paths[prog_python] = optarg;
+			break;
+		case 'x':
+			o.paths[prog_cxx] = optarg;
 			break;
 		case 'm':
 			o.make_tree = optarg;
@@ -504,12 +515,14 @@ int main(int argc, char **argv)
 	// D's start-up (the interpreter and the package) is timed too, so that
 	// its cost a waveform can be told from it.
 	rows[0].with_python = rows[table_rows].with_python = *o.paths[prog_python] != '\0';
+	// E likewise: its start-up (libstdc++ too) is told from its waveforms.
+	rows[0].with_cxx = rows[table_rows].with_cxx = *o.paths[prog_cxx] != '\0';
 
 	for (row &r : rows) {
 		for (int i = 0; i < o.warmup + o.runs; ++i) {
 			for (int p = 0; p < prog_count; ++p) {
 				if ((p == prog_naive && !r.with_naive) ||
-				    (p == prog_python && !r.with_python))
+				    (p == prog_python && !r.with_python) || (p == prog_cxx && !r.with_cxx))
 					continue;
 				lay_tree(o.make_tree);
 				sample s = run_once(o.paths[p], p == prog_python ? o.python_script : nullptr,
@@ -577,6 +590,26 @@ int main(int argc, char **argv)
 		       "", "", d_start / 1e3, a_start / 1e3, (d - d_start) / n, (a - a_start) / n, da);
 	}
 
+	double ea = 0;
+	if (big.with_cxx) {
+		print_paired_ratio(big, prog_cxx, prog_tool, "E/A");
+		const double n = static_cast<double>(waveform_count(big));
+		const double e = median_of(big.samples[prog_cxx], &sample::ns);
+		const double a = median_of(big.samples[prog_tool], &sample::ns);
+		const double e_start = median_of(start.samples[prog_cxx], &sample::ns);
+		const double a_start = median_of(start.samples[prog_tool], &sample::ns);
+		ea = (e - e_start) / (a - a_start);
+		printf("\nC++, the same sweep over quorvin.hpp (E: %s):\n"
+		       "%-16s %9.0f whole run: E %.1f ns/wf, E/A %.3f; by CPU time E %.1f ns/wf, E/A %.3f\n"
+		       "%-16s %9s start-up: E %.0f us, A %.0f us; a waveform without it: E %.1f ns, A %.1f "
+		       "ns, E/A %.3f\n",
+		       o.paths[prog_cxx], big.label, n, e / n, e / a,
+		       median_of(big.samples[prog_cxx], &sample::cpu_ns) / n,
+		       median_of(big.samples[prog_cxx], &sample::cpu_ns) /
+			       median_of(big.samples[prog_tool], &sample::cpu_ns),
+		       "", "", e_start / 1e3, a_start / 1e3, (e - e_start) / n, (a - a_start) / n, ea);
+	}
+
 	double ab = median_of(big.samples[prog_tool], &sample::ns) /
 		median_of(big.samples[prog_floor], &sample::ns);
 	double ca = median_of(big.samples[prog_naive], &sample::ns) /
@@ -593,6 +626,8 @@ int main(int argc, char **argv)
 	       static_cast<double>(rss) / 1024, rss <= 4096 ? "met" : "MISSED");
 	if (big.with_python)
 		printf("target: D/A <= 1.2 a waveform: %.3f %s\n", da, da <= 1.2 ? "met" : "MISSED");
+	if (big.with_cxx)
+		printf("target: E/A <= 1.01 a waveform: %.3f %s\n", ea, ea <= 1.01 ? "met" : "MISSED");
 	if (!tmpfs) {
 		printf("warning: %s is not on tmpfs, so the figures include a disk "
 		       "filesystem's costs\n",

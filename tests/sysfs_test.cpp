@@ -1210,6 +1210,34 @@ TEST_F(SysfsTest, StartReadBackDarkConfirmsNoPeriod)
 	EXPECT_EQ(read_channel(0), (channel_state{ 100000, 0, 1, false }));
 }
 
+// Which write the kernel refused is the call's own: a duty of 0 refused
+// once does not turn a later refusal of a longer period into the output
+// switched off.
+TEST_F(SysfsTest, DutyRefusedOnceDoesNotExcuseALaterRefusal)
+{
+	lay_out_channel(0, { 100, 30, 1, false });
+	pwm_chip *chip = pwm_chip_open_by_number(0);
+	ASSERT_NE(chip, nullptr);
+	pwm *pwm = pwm_chip_get_pwm(chip, 0);
+	ASSERT_NE(pwm, nullptr);
+	struct stat st;
+	ASSERT_EQ(stat((channel_dir(0) + "/duty_cycle").c_str(), &st), 0);
+	attr_refusal = { st.st_ino, 1, UINT64_MAX, EINVAL, false };
+	pwm_waveform wf{ 100, 0, 0 };
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), 0);
+	attr_refusal = {};
+	EXPECT_EQ(read_channel(0), (channel_state{ 100, 30, 0, false })) << "switched off";
+	write_file(root_ + "/debugfs-pwm",
+		   "0: platform/4ff00000.pwm, npwm: 4\n"
+		   " pwm-0   (sysfs               ): requested\n"
+		   "  actual configuration:     disabled, 0/655360 ns, normal polarity\n");
+	wf = { 100000, 0, 0 };
+	errno = 0;
+	EXPECT_EQ(pwm_set_waveform(pwm, &wf), -1);
+	EXPECT_EQ(errno, EINVAL);
+	pwm_chip_close(chip);
+}
+
 TEST_F(SysfsTest, RefusedWriteIsNotBelieved)
 {
 	lay_out_channel(0, { 100, 30, 1, false });

@@ -1,10 +1,11 @@
 /* SPDX-License-Identifier: MIT
  * SPDX-FileCopyrightText: 2026 The pwm-sweep authors
  */
-/* libquorvin: apply waveforms to the channels of a Linux PWM chip.
+/** libquorvin: apply waveforms to the channels of a Linux PWM chip.
  *
  * Every call reports failure through its result (NULL or -1) and errno;
  * nothing is printed. All times are nanoseconds, as the kernel counts them.
+ * @file
  */
 #ifndef QUORVIN_H
 #define QUORVIN_H
@@ -19,16 +20,16 @@ struct pwm_chip;
 struct pwm;
 struct pwm_info;
 
-/* One waveform of a channel. A period of 0 switches the output off. The
+/** One waveform of a channel. A period of 0 switches the output off. The
  * active part of each period starts duty_offset_ns after the period's start
  * and lasts duty_length_ns. */
 struct pwm_waveform {
-	uint64_t period_length_ns;
-	uint64_t duty_length_ns;
-	uint64_t duty_offset_ns;
+	uint64_t period_length_ns; /**< The period; 0 switches the output off. */
+	uint64_t duty_length_ns; /**< How long the active part of each period lasts. */
+	uint64_t duty_offset_ns; /**< When the active part starts, after the period's start. */
 };
 
-/* Opens chip N: through its character device /dev/pwmchipN where the
+/** Opens chip N: through its character device /dev/pwmchipN where the
  * kernel gives the chip one (Linux 6.17 and later, drivers that describe
  * waveforms), through /sys/class/pwm/pwmchipN otherwise. NULL with errno on
  * failure (ENOENT for a chip that does not exist; through sysfs, ERANGE for
@@ -37,7 +38,7 @@ struct pwm_waveform {
  * else that is not a regular file, such as a FIFO). */
 struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
 
-/* Takes one channel of an open chip. The handle belongs to the chip and
+/** Takes one channel of an open chip. The handle belongs to the chip and
  * lives until the chip is closed; so does the hold on the channel, which
  * also ends with the process. A channel has one holder at a time: a second
  * handle, in this process or another, gets EBUSY, as does a channel that a
@@ -51,7 +52,7 @@ struct pwm_chip *pwm_chip_open_by_number(unsigned int chip);
  * when an exported channel never shows up). */
 struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
 
-/* Makes the channel emit *wf, whatever state it was found in, and leaves
+/** Makes the channel emit *wf, whatever state it was found in, and leaves
  * *wf as it is. Returns 0 on success, -1 with errno on failure; the same on
  * either path. 0 means the hardware runs the waveform, as far as the kernel
  * can tell (see the last point):
@@ -94,6 +95,7 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * - The kernel's or the driver's errno for anything else it refuses (some
  *   older drivers refuse a period beyond their range with EINVAL or ERANGE
  *   rather than round it).
+ *
  * Through sysfs, rounding is the kernel's on chips with a device node and
  * the driver's own on older ones. There, where the debugfs listing shows
  * what the driver reads back from its hardware, a call that changes the
@@ -113,7 +115,7 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * it is set again as it was asked, and the next call is checked in full. */
 int pwm_set_waveform(struct pwm *pwm, const struct pwm_waveform *wf);
 
-/* Releases the chip, its channel handles and its holds on the channels.
+/** Releases the chip, its channel handles and its holds on the channels.
  * - A channel taken through the device node is freed, as it is when the
  *   process ends. The kernel does not switch its output off, but its driver
  *   may as it lets the channel go: some stop that channel's output, and a
@@ -123,13 +125,14 @@ int pwm_set_waveform(struct pwm *pwm, const struct pwm_waveform *wf);
  *   the close and after the process ends: no driver lets it go, and its
  *   output keeps its last waveform on every driver until someone unexports
  *   it.
+ *
  * To leave a waveform running whatever the driver, take the channel with
  * pwm_chip_export_pwm. */
 void pwm_chip_close(struct pwm_chip *chip);
 
 /* Since LIBQUORVIN_0.2 ---------------------------------------------------- */
 
-/* Opens the chip that name names, exactly as pwm_chip_open_by_number opens
+/** Opens the chip that name names, exactly as pwm_chip_open_by_number opens
  * its number. Chip numbers follow the order in which drivers bound, and move
  * between kernels and boots; the names that do not move are its parent's.
  * name may be, tried in this order:
@@ -139,6 +142,7 @@ void pwm_chip_close(struct pwm_chip *chip);
  *   /sys/class/pwm/pwmchipN/device points, such as "4ff00000.pwm");
  * - the parent's device-tree node path (OF_FULLNAME, such as "/pwm@4ff00000");
  * - a device-tree alias of the parent (OF_ALIAS_n, such as "pwm0").
+ *
  * Where one parent has several chips, its names give the lowest-numbered
  * one; where a name is a parent's name of one chip and the node path or
  * alias of another, the order above decides. A device node named by its
@@ -148,34 +152,40 @@ void pwm_chip_close(struct pwm_chip *chip);
  * name, otherwise as pwm_chip_open_by_number. */
 struct pwm_chip *pwm_chip_open_by_name(const char *name);
 
-/* The lowest number of a chip above after (-1 for the lowest of all), so
+/** The lowest number of a chip above after (-1 for the lowest of all), so
  * that a program can visit every chip in number order:
+ * @code
  *   for (int n = pwm_chip_next_number(-1); n >= 0; n = pwm_chip_next_number(n))
+ * @endcode
  * -1 with errno: ENOENT after the last chip, or where there are none (also
  * on a kernel without PWM). */
 int pwm_chip_next_number(int after);
 
-/* The chip's number (N of pwmchipN), and how many channels it has. A chip
+/** @{ */
+/** The chip's number (N of pwmchipN), and how many channels it has. A chip
  * has at least one: through sysfs the count is read when the chip is opened,
  * and a count of 0 or past 32 bits fails the open with ERANGE; on a chip
  * with a device node it is read from sysfs when first asked, and 0 comes
  * with errno where it cannot be read (ERANGE as above). */
 unsigned int pwm_chip_get_number(const struct pwm_chip *chip);
 unsigned int pwm_chip_get_npwm(const struct pwm_chip *chip);
+/** @} */
 
-/* The name of the chip's parent device ("4ff00000.pwm") and of that device's
+/** @{ */
+/** The name of the chip's parent device ("4ff00000.pwm") and of that device's
  * driver ("pwm-mediatek"), owned by the chip handle and valid until it is
  * closed; NULL where the kernel shows none. */
 const char *pwm_chip_get_device_name(const struct pwm_chip *chip);
 const char *pwm_chip_get_driver_name(const struct pwm_chip *chip);
+/** @} */
 
-/* Whether the library drives the chip through its device node (1) or
+/** Whether the library drives the chip through its device node (1) or
  * through sysfs (0). Opened by number or by any name but the node's own
  * path, a chip whose device node this user may not open (mode 0600 without
  * the project's udev rule) is driven through sysfs, and this says 0. */
 int pwm_chip_has_device_node(const struct pwm_chip *chip);
 
-/* The waveform the channel emits now, in the form pwm_set_waveform takes:
+/** The waveform the channel emits now, in the form pwm_set_waveform takes:
  * an output switched off is period 0, and so is any output without an
  * active part (duty 0, whatever the period: the same signal, which drivers
  * report each their own way, some at their shortest period); an inversed
@@ -186,7 +196,7 @@ int pwm_chip_has_device_node(const struct pwm_chip *chip);
  * makes (pwm_get_hardware_waveform reads that). 0, or -1 with errno. */
 int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf);
 
-/* What the channel would make of *wf, written into *wf; no output changes.
+/** What the channel would make of *wf, written into *wf; no output changes.
  * Through the device node it is the kernel's answer (PWM_IOCTL_ROUNDWF),
  * also where it had to round up, which pwm_set_waveform would refuse. Through
  * sysfs the kernel cannot be asked: -1 with EOPNOTSUPP. 0, or -1 with errno
@@ -194,16 +204,16 @@ int pwm_get_waveform(struct pwm *pwm, struct pwm_waveform *wf);
  * written). */
 int pwm_round_waveform(const struct pwm *pwm, struct pwm_waveform *wf);
 
-/* Who holds a channel. */
+/** Who holds a channel. */
 enum pwm_holder {
-	PWM_HOLDER_NONE = 0, /* free */
-	PWM_HOLDER_SYSFS = 1, /* exported through sysfs */
-	PWM_HOLDER_DEVICE = 2, /* requested through the device node, by any process */
-	PWM_HOLDER_KERNEL = 3, /* a kernel driver: an LED, a fan, a backlight */
-	PWM_HOLDER_UNKNOWN = 4, /* held, or maybe held, by someone the kernel does not name here */
+	PWM_HOLDER_NONE = 0, /**< free */
+	PWM_HOLDER_SYSFS = 1, /**< exported through sysfs */
+	PWM_HOLDER_DEVICE = 2, /**< requested through the device node, by any process */
+	PWM_HOLDER_KERNEL = 3, /**< a kernel driver: an LED, a fan, a backlight */
+	PWM_HOLDER_UNKNOWN = 4, /**< held, or maybe held, by someone the kernel does not name here */
 };
 
-/* What one channel of an open chip is doing, read without taking it: a
+/** What one channel of an open chip is doing, read without taking it: a
  * snapshot, freed with pwm_info_free. Nothing is written, exported or
  * requested on the way, not even for a moment, so a kernel driver that binds
  * meanwhile never finds its channel busy. A channel this handle holds is
@@ -216,21 +226,21 @@ enum pwm_holder {
  * opened. */
 struct pwm_info *pwm_chip_get_pwm_info(struct pwm_chip *chip, unsigned int channel);
 
-/* Frees a snapshot; NULL is ignored. */
+/** Frees a snapshot; NULL is ignored. */
 void pwm_info_free(struct pwm_info *info);
 
-/* The channel's number. */
+/** The channel's number. */
 unsigned int pwm_info_get_channel(const struct pwm_info *info);
 
-/* Who holds it: one of enum pwm_holder. */
+/** Who holds it: one of enum pwm_holder. */
 int pwm_info_get_holder(const struct pwm_info *info);
 
-/* The label the kernel shows for its holder (a kernel driver's consumer
+/** The label the kernel shows for its holder (a kernel driver's consumer
  * name such as "led-1", "sysfs", "pwm-cdev (pid=N)"); NULL where none is
  * shown. Owned by the snapshot. */
 const char *pwm_info_get_label(const struct pwm_info *info);
 
-/* The channel's waveform, in pwm_get_waveform's form (an output without an
+/** The channel's waveform, in pwm_get_waveform's form (an output without an
  * active part is period 0), where it can be read without taking anything:
  * from the handle that holds it here, from its sysfs attributes where it is
  * exported, else from debugfs's "actual configuration" (what the driver reads
@@ -240,7 +250,7 @@ int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
 
 /* Since LIBQUORVIN_0.3 ---------------------------------------------------- */
 
-/* Takes one channel through sysfs, exporting it if it is not yet, also on a
+/** Takes one channel through sysfs, exporting it if it is not yet, also on a
  * chip with a device node, so that it stays requested after pwm_chip_close
  * and after the process ends: no driver's release runs, and the output keeps
  * the last waveform set on every driver, until someone writes the channel's
@@ -254,7 +264,7 @@ int pwm_info_get_waveform(const struct pwm_info *info, struct pwm_waveform *wf);
  * pwm_chip_get_pwm otherwise. */
 struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel);
 
-/* Gives one channel back before its chip is closed, as pwm_chip_close gives
+/** Gives one channel back before its chip is closed, as pwm_chip_close gives
  * back all of them, and with the same effect on the output:
  * - taken through the device node, the channel is freed (PWM_IOCTL_FREE) and
  *   its driver's release runs: most drivers keep the last waveform, some
@@ -262,6 +272,7 @@ struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel);
  *   outputs, once its last channel is freed;
  * - taken through sysfs, it stays exported and keeps its waveform on every
  *   driver; only this handle's hold on it ends.
+ *
  * The handle stays the chip's until pwm_chip_close, released: every call on
  * it fails with EBADF, so that a released channel is not driven by mistake,
  * until the channel is taken again (pwm_chip_get_pwm or pwm_chip_export_pwm
@@ -269,7 +280,7 @@ struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel);
  * released are ignored; errno is kept. */
 void pwm_release(struct pwm *pwm);
 
-/* What the hardware runs on the channel now, as its driver reads it back, in
+/** What the hardware runs on the channel now, as its driver reads it back, in
  * pwm_get_waveform's form. Through the device node it is pwm_get_waveform's
  * answer. Through sysfs, where pwm_get_waveform gives what the kernel
  * accepted, it is read from the kernel's debugfs listing
