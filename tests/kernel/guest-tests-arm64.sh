@@ -41,7 +41,7 @@ pwmchip1 [4ff01000.pwm] (2 channels) bcm2835-pwm sysfs"
 else
 	W=mediatek
 	M=$(chip_of pwm-mediatek)
-	PLAN=55
+	PLAN=56
 	# 26 MHz ticks are 38.46 ns.
 	ROUNDED="100000 99077 0"
 	ROUNDED_DBG="99077/100000 [+0]"
@@ -587,6 +587,18 @@ if [ "$W" = mediatek ]; then
 	# mediatek has no release callback: the output runs on, the channel free.
 	expect "free after the signal" "$(requested "$M" 2)" no
 	expect "GETWF after" "$(getwf "$M" 2)" "1000000 250000 0"
+	finish
+	# The C++ servo example (quorvin.hpp), on the chip by its parent's name:
+	# 1 ms to 2 ms in 20 ms, then 1.5 ms, each step read back through the
+	# device node at the hardware's rounding; mediatek keeps the last one
+	# after the channel is given back.
+	begin cxx-servo-example
+	run quorvin-servo "$MDEV_NAME" 2 20
+	expect "exit status, stderr" "$rc $err" "0 "
+	expect "steps" "$(echo "$out" | wc -l)" 12
+	expect "first and last" "$(echo "$out" | sed -n '1p;$p' | tr '\n' '|')" \
+		"pulse 1000 us: period 20000000 ns, duty 999385 ns|pulse 1500 us: period 20000000 ns, duty 1499077 ns|"
+	expect "debugfs after" "$(requested "$M" 2) $(dbg "$M" 2 actual)" "no 1499077/20000000 [+0]"
 	finish
 fi
 
