@@ -102,11 +102,18 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * period, starts or stops the output is held to it too (the first call on a
  * channel just taken, or after a refusal, counts as starting it, and an
  * inversed waveform is held to it on every call): a period read back
- * longer than asked, or an output read back stopped that should run, gives
+ * longer than asked (also one shown for an output read back without an
+ * active part), or an output read back stopped that should run, gives
  * EINVAL; a duty read back above the period, or an output read back running
- * that was switched off, EIO; each with the call put back.
+ * that was switched off, EIO; each with the call put back. A start read back
+ * without an active part confirms no period, so the call after it counts as
+ * a start too.
  * Where the listing is not there to read (no root, no debugfs) or the
  * driver cannot read back, it is taken on its word.
+ * A waveform without an active part (duty 0) whose duty or start the driver
+ * refuses with EINVAL (some refuse a duty of 0 on a running output) is made
+ * by switching the output off, which is the same signal; a period the
+ * driver refuses stays refused.
  * A waveform that changes only the duty of the one before, without an
  * offset, costs one system call and is not read back: a sibling that takes
  * over a shared period during a sweep is not seen until the next call that
