@@ -37,16 +37,22 @@ int legacy_driver_makes(const struct sysfs_attrs &a, struct pwm_waveform *hw)
 		*hw = {};
 		return 0;
 	}
-	if (a.period < smodel.min_period) {
-		*hw = {};
-		return smodel.short_period_off ? 0 : EINVAL;
-	}
 	uint64_t p = a.period;
-	if (p > smodel.max_period) {
-		if (!smodel.long_period_clamped)
-			return smodel.long_period_errno;
-		p = smodel.max_period;
+	const bool too_short = p < smodel.min_period && !smodel.short_period_raised;
+	if (too_short && !smodel.short_period_off) {
+		*hw = {};
+		return EINVAL;
 	}
+	if (p > smodel.max_period && !smodel.long_period_clamped)
+		return smodel.long_period_errno;
+	// Checked after the period's range, also where the output would be off.
+	if (smodel.refuses_duty_zero && a.duty == 0 && !a.inversed)
+		return EINVAL;
+	if (too_short) {
+		*hw = {};
+		return 0;
+	}
+	p = p < smodel.min_period ? smodel.min_period : p > smodel.max_period ? smodel.max_period : p;
 	p = smodel.rounds_up && down(p) != p && p <= UINT64_MAX - smodel.tick ? down(p) + smodel.tick
 									      : down(p);
 	const uint64_t d = down(a.duty) < p ? down(a.duty) : p;

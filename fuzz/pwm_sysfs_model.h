@@ -38,12 +38,17 @@ struct sysfs_model {
 	bool long_period_clamped; // else refused with long_period_errno
 	int long_period_errno;
 	bool short_period_off; // runs a period below its shortest as off
+	bool short_period_raised; // runs it at its shortest instead
+	bool refuses_duty_zero; // refuses to run a duty of 0 (normal polarity)
 	bool rounds_up; // a legacy driver's period goes up to its next tick
 	bool polarity_busy; // refuses a polarity change while enabled
 	enum inversed_support inversed;
 	bool offsets; // a waveform driver makes offsets
 	bool off_keeps_running; // accepts enable 0 and keeps running
 	bool debugfs_readable;
+	// debugfs shows an output without an active part as disabled, with
+	// the period it runs.
+	bool dark_reads_disabled;
 	int fail_write; // the n-th write from now is refused with EIO
 	// Where it struck: the refusals and the writes counted at the last
 	// debugfs read, each as they were then.

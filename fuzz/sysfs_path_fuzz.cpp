@@ -80,10 +80,14 @@ void print_call(const pwm_waveform &wf, int ret, int err)
 [[noreturn]] void broken(const char *why, const pwm_waveform &wf, int ret, int err)
 {
 	const sysfs_model &m = smodel;
-	fprintf(stderr, "sysfs path: %s\n  kernel %s, %s driver, tick %llu, periods %llu..%llu, debugfs %s\n",
+	fprintf(stderr,
+		"sysfs path: %s\n  kernel %s, %s driver, tick %llu, periods %llu..%llu, debugfs %s%s%s%s\n",
 		why, m.lenient_while_disabled ? "6.12+" : "6.1", m.waveform_driver ? "waveform" : "legacy",
 		ull(m.tick), ull(m.min_period), ull(m.max_period),
-		m.debugfs_readable ? "readable" : "not readable");
+		m.debugfs_readable ? "readable" : "not readable",
+		m.short_period_raised ? ", short periods raised" : "",
+		m.refuses_duty_zero ? ", duty 0 refused" : "",
+		m.dark_reads_disabled ? ", dark shown disabled" : "");
 	print_channel("before", attrs_before, hw_before);
 	print_call(wf, ret, err);
 	print_channel("after", m.attrs, m.hw);
@@ -156,18 +160,35 @@ int attr_read_u64_at(int, const char *name, uint64_t *v)
 	return 0;
 }
 
+namespace {
+
+// How often the channel's hardware was read back, in all.
+unsigned int hardware_reads;
+
+// What debugfs shows of hardware running hw: some drivers show an output
+// without an active part as disabled, with the period it runs.
+pwm_waveform debugfs_shows(const pwm_waveform &hw, uint64_t *shown_period)
+{
+	*shown_period = hw.period_length_ns;
+	return smodel.dark_reads_disabled && hw.duty_length_ns == 0 ? pwm_waveform{} : hw;
+}
+
+} // namespace
+
 // What the driver reads back from its hardware, where root may read it.
 int debugfs_actual(unsigned int, unsigned int, struct pwm_waveform *actual, uint64_t *shown_period)
 {
 	++smodel.reads;
+	++hardware_reads;
 	smodel.writes_at_check = smodel.writes;
 	if (!smodel.debugfs_readable) {
 		errno = EACCES;
 		return -1;
 	}
-	*actual = smodel.hw;
+	uint64_t shown = 0;
+	*actual = debugfs_shows(smodel.hw, &shown);
 	if (shown_period != nullptr)
-		*shown_period = smodel.hw.period_length_ns;
+		*shown_period = shown;
 	return 0;
 }
 
@@ -190,7 +211,7 @@ int debugfs_read_channel(unsigned int, unsigned int channel, struct debugfs_chan
 	if (channel == 1)
 		strcpy(out->label, "sysfs");
 	out->has_actual = true;
-	out->actual = channel == 1 ? smodel.hw : free_channel_runs;
+	out->actual = debugfs_shows(channel == 1 ? smodel.hw : free_channel_runs, &out->shown_period);
 	return 0;
 }
 
@@ -282,7 +303,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	// Any state the kernel can hold; else a fresh export's.
 	const uint8_t start_flags = in.byte();
-	smodel.attrs = { value(), value(), (start_flags & 1) != 0, (start_flags & 2) != 0 };
+	const uint64_t start_period = value();
+	const uint64_t start_duty = value();
+	// Habits of later drivers of their own rounding, in a byte of their
+	// own where the kind asks for it, so that older inputs keep their
+	// meaning: a period below the shortest run at the shortest (rather
+	// than off or refused), a duty of 0 refused where the output runs, and
+	// an output without an active part shown in debugfs as disabled, with
+	// the period it runs.
+	if (!smodel.waveform_driver && (kind & 8) != 0) {
+		const uint8_t later = in.byte();
+		smodel.short_period_raised = (later & 1) != 0;
+		smodel.refuses_duty_zero = (later & 2) != 0;
+		smodel.dark_reads_disabled = (later & 4) != 0;
+	}
+	smodel.attrs = { start_period, start_duty, (start_flags & 1) != 0, (start_flags & 2) != 0 };
 	if (sysfs_model_makes(smodel.attrs, &smodel.hw) != 0) {
 		smodel.attrs = {};
 		smodel.hw = {};
@@ -297,6 +332,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	bool last_made = false;
 	pwm_waveform last_made_wf = {};
 	bool any_made = false;
+	// The last waveform made confirmed no period: its start was read back
+	// without an active part, or it was made by switching the output off.
+	bool last_unconfirmed = false;
 	for (int op = 0; op < 16 && in.size > 0; ++op) {
 		const uint8_t what = in.byte() % 6;
 		if (what == 4) {
@@ -328,16 +366,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			want = { p, inversed ? wf.duty_offset_ns : wf.duty_length_ns, true, inversed };
 		// Off is always makeable: at worst, nothing needs writing.
 		pwm_waveform expect = {};
-		const bool makeable = waveform_valid(wf) &&
+		bool makeable = waveform_valid(wf) &&
 			(p == 0 ||
 			 ((!inversed || wf.duty_offset_ns == p - wf.duty_length_ns) &&
 			  sysfs_model_makes(want, &expect) == 0));
-		// A driver of its own rounding keeps the period at or below, the
-		// offset, and an active output running; the core holds a
-		// waveform driver to all of the waveform.
+		// A duty of 0 that the driver refuses to run is made by switching
+		// the output off, the same signal, where it would run the period.
+		// Where it would run it longer, that or a refusal (a period
+		// below the shortest) will do.
+		bool dark_as_off = false;
+		bool dark_period_longer = false;
+		if (!makeable && smodel.refuses_duty_zero && waveform_valid(wf) && p != 0 && !inversed &&
+		    wf.duty_length_ns == 0) {
+			smodel.refuses_duty_zero = false;
+			dark_as_off = sysfs_model_makes(want, &expect) == 0;
+			smodel.refuses_duty_zero = true;
+			dark_period_longer = dark_as_off && expect.period_length_ns > p;
+			makeable = dark_as_off;
+			expect = {};
+		}
+		// A driver of its own rounding keeps the period at or below (also
+		// that of an output without an active part), the offset, and an
+		// active output running; the core holds a waveform driver to all
+		// of the waveform.
 		const bool active = wf.duty_length_ns != 0;
 		const bool stops = !(smodel.off_keeps_running && smodel.hw.duty_length_ns != 0);
-		const bool honest = p == 0 ? stops
+		bool honest = p == 0 || dark_as_off ? stops
 			: smodel.waveform_driver
 			? at_or_below(wf, expect)
 			: expect.period_length_ns <= p && !(active && expect.period_length_ns == 0) &&
@@ -351,13 +405,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		attrs_before = smodel.attrs;
 		hw_before = smodel.hw;
 		const unsigned int writes = smodel.writes, reads = smodel.reads, refused = smodel.refused;
+		const unsigned int hardware_reads_before = hardware_reads;
 		const bool failing = smodel.fail_write > 0;
-		const bool duty_step = last_made && p == last.period_length_ns && p != 0 && !inversed &&
-			last.duty_offset_ns == 0;
+		const bool duty_step = last_made && !last_unconfirmed && p == last.period_length_ns &&
+			p != 0 && !inversed && last.duty_offset_ns == 0 && !dark_as_off;
 		pwm_waveform asked = wf;
 		errno = 0;
 		const int ret = pwm_set_waveform(ch, &asked);
 		const int err = errno;
+		// A legacy driver that refuses a duty-0 waveform only at its
+		// start may have refused its period or its duty: the library
+		// takes it as the duty and switches the output off, the same
+		// signal, whose success is judged as such.
+		if (ret == 0 && !makeable && !smodel.waveform_driver && waveform_valid(wf) && p != 0 &&
+		    wf.duty_length_ns == 0 && !inversed && !smodel.attrs.enabled) {
+			dark_as_off = true;
+			makeable = true;
+			honest = stops;
+		}
 		const bool injected = failing && smodel.fail_write == 0;
 		smodel.fail_write = 0;
 		if (getenv("SYSFS_FUZZ_TRACE") != nullptr) {
@@ -368,19 +433,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			broken("the caller's record changed", wf, ret, err);
 
 		if (ret == 0) {
-			if (smodel.refused != refused || !makeable || unconfirmable)
+			if ((smodel.refused != refused && !dark_as_off) || !makeable || unconfirmable)
 				broken("a refused write, or a waveform not made, as a success", wf, ret, err);
 			// Switched off, the output has no active part, except where a
 			// driver keeps running and no one can see it.
-			const bool runs = p == 0 ? smodel.hw.duty_length_ns == 0 || (!stops && unseen)
-						 : same_waveform(smodel.hw, expect);
-			if (!same_attrs(smodel.attrs, want) || !runs)
+			const bool off = p == 0 || dark_as_off;
+			const bool runs = off ? smodel.hw.duty_length_ns == 0 || (!stops && unseen)
+					      : same_waveform(smodel.hw, expect);
+			if (!(dark_as_off ? !smodel.attrs.enabled : same_attrs(smodel.attrs, want)) || !runs)
 				broken("a success that runs something else", wf, ret, err);
 			// A duty-only step is not read back, as the header says: a
-			// step from the last waveform made, even after refusals.
-			const bool maybe_step = any_made && p == last_made_wf.period_length_ns && !inversed &&
+			// step from the last waveform made, even after refusals,
+			// unless that one confirmed no period.
+			const bool maybe_step = any_made && !last_unconfirmed &&
+				p == last_made_wf.period_length_ns && !inversed &&
 				last_made_wf.duty_offset_ns == 0;
-			if (!honest && !(unseen && !smodel.waveform_driver) && !maybe_step)
+			// Made as off, it is held to what runs after (above): the
+			// writes before the off may have stopped it already.
+			if (!honest && !dark_as_off && !(unseen && !smodel.waveform_driver) && !maybe_step)
 				broken("a driver's lie taken where debugfs shows it", wf, ret, err);
 			if (duty_step &&
 			    (smodel.writes - writes != (wf.duty_length_ns != last.duty_length_ns ? 1U : 0U) ||
@@ -411,7 +481,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			if (!waveform_valid(wf) &&
 			    (err != EINVAL || smodel.writes != writes || smodel.reads != reads))
 				broken("an invalid waveform not refused up front", wf, ret, err);
-			if (makeable && honest && !injected && !unconfirmable)
+			// An active output whose driver rounds the active part away
+			// and shows it in debugfs as disabled reads back stopped.
+			const bool shown_stopped = smodel.debugfs_readable && smodel.dark_reads_disabled &&
+				active && expect.duty_length_ns == 0;
+			if (makeable && honest && !dark_period_longer && !shown_stopped && !injected &&
+			    !unconfirmable)
 				broken("refused what the hardware makes", wf, ret, err);
 		}
 		check_descriptions(chip, wf, ret, err);
@@ -420,6 +495,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		if (ret == 0) {
 			last_made_wf = wf;
 			any_made = true;
+			// Where debugfs shows it, a start read back dark leaves the
+			// next call checked in full.
+			last_unconfirmed = dark_as_off ||
+				(!smodel.waveform_driver && smodel.debugfs_readable && p != 0 &&
+				 hardware_reads != hardware_reads_before && smodel.hw.duty_length_ns == 0);
 		}
 	}
 	pwm_chip_close(chip);

@@ -158,9 +158,13 @@ static int write_state(struct sysfs_channel *ch, const struct sysfs_state &want)
 static void restore_state(struct sysfs_channel *ch, const struct sysfs_state &before)
 {
 	const int saved = errno;
+	// What the kernel refused is the call's, not the put-back's (6.1 takes
+	// no period 0 back, as a fresh export shows it).
+	const enum attr refused = ch->refused;
 	if (ch->known || read_state(ch) == 0)
 		(void)write_state(ch, before);
 	ch->known = false;
+	ch->refused = refused;
 	errno = saved;
 }
 
@@ -278,15 +282,19 @@ __attribute__((noinline)) static int apply_state(struct sysfs_channel *ch, const
 	return -1;
 }
 
-// Some drivers refuse a duty of 0 where the output runs (pwm-rcar a count
-// of 0, pwm-spear a duty below its shortest). Without an active part the
-// output is what switching it off makes: where the kernel refused such a
-// waveform's duty or start, the output is switched off instead. A refused
-// period stays refused.
+// Some legacy drivers refuse a duty of 0 where the output runs (pwm-rcar a
+// count of 0, pwm-spear a duty below its shortest). Without an active part
+// the output is what switching it off makes: where the kernel refused such a
+// waveform's duty or start, the output is switched off instead. A period
+// refused as it is written stays refused; one a driver refuses only at the
+// start (any, on 6.12 and later) cannot be told from a refused duty there,
+// and goes the same way: the output is dark either way, and whatever comes
+// next starts it afresh, checked. On a chip that describes waveforms the
+// core takes a duty of 0 itself, so any refusal there stands.
 static bool make_dark_as_off(const struct sysfs_channel *ch, const struct pwm_waveform *wf)
 {
-	return errno == EINVAL && wf->period_length_ns != 0 && wf->duty_length_ns == 0 &&
-		(ch->refused == ATTR_DUTY || ch->refused == ATTR_ENABLE);
+	return errno == EINVAL && !ch->waveform_chip && wf->period_length_ns != 0 &&
+		wf->duty_length_ns == 0 && (ch->refused == ATTR_DUTY || ch->refused == ATTR_ENABLE);
 }
 
 int sysfs_channel_apply(struct sysfs_channel *ch, const struct pwm_waveform *wf)

@@ -1110,6 +1110,8 @@ const waveform_case waveform_cases[] = {
 	  { "period", "duty_cycle", "period", "duty_cycle" }, { 1000, 500, 0, false }, { "enable", 0, 0 } },
 	{ "duty 0 refused while running: switched off instead", { 100, 30, 1, false }, { 100, 0, 0 }, 0, 0,
 	  { "enable" }, { 100, 30, 0, false }, { "duty_cycle", 1, UINT64_MAX } },
+	{ "a waveform chip's refused start at duty 0 stands", { 1000, 500, 0, false }, { 2000, 0, 0 }, -1, EINVAL,
+	  { "period", "duty_cycle", "period", "duty_cycle" }, { 1000, 500, 0, false }, { "enable", 0, 0 }, true },
 	{ "a period refused stays refused at duty 0", { 100, 30, 1, false }, { 50, 0, 0 }, -1, EINVAL,
 	  {}, { 100, 30, 1, false }, { "period", 100, UINT64_MAX } },
 	{ "inversed run inversed", { 100, 30, 1, false }, { 100, 30, 70 }, 0, 0,

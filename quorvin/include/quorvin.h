@@ -110,10 +110,13 @@ struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int channel);
  * a start too.
  * Where the listing is not there to read (no root, no debugfs) or the
  * driver cannot read back, it is taken on its word.
- * A waveform without an active part (duty 0) whose duty or start the driver
- * refuses with EINVAL (some refuse a duty of 0 on a running output) is made
- * by switching the output off, which is the same signal; a period the
- * driver refuses stays refused.
+ * On a chip without a device node, a waveform without an active part (duty
+ * 0) whose duty or start the driver refuses with EINVAL (some refuse a duty
+ * of 0 on a running output) is made by switching the output off, which is
+ * the same signal; a period refused as it is written stays refused, but one
+ * refused only at the start (as 6.12 and later do) cannot be told from the
+ * duty there and is taken the same way, its period unconfirmed until the
+ * next waveform, which starts the output checked.
  * A waveform that changes only the duty of the one before, without an
  * offset, costs one system call and is not read back: a sibling that takes
  * over a shared period during a sweep is not seen until the next call that
