@@ -23,12 +23,15 @@
 #   the release.
 # The modules are unsigned: loading them taints the kernel, which Debian's
 # kernel allows.
-# The built modules are cached by release, package version and the list of
-# sources (oot-ARCH--RELEASE-VERSION-SUM), so a new Debian kernel, or a new
-# source in the list, builds anew; the prepared tree is not kept.
+# The built modules are cached by guest, release, package version and the
+# list of sources (oot-GUEST--RELEASE-VERSION-SUM), so a new Debian kernel, or
+# a new source in the list, builds anew; the prepared tree is not kept.
 # Uses the harness's die, note, apt_cmd, candidate, depends, download,
-# cache_fill, cache, work, kpkg, akpkg, kernel_apt, arch; oot_sources is the
-# list of source paths (drivers/pwm/pwm-gpio.c, ...).
+# cache_fill, cache, work, kpkg, akpkg, kernel_apt, arch, guest; oot_sources is the
+# list of source paths (drivers/pwm/pwm-gpio.c, ...); oot_ccflags, where set,
+# compiler flags of the whole list (Kbuild's ccflags-y): a header whose
+# declarations hang on an MFD that Debian does not build declares the real
+# functions once that MFD is built beside its PWM driver.
 
 # oot_fetch: sets ootdir to the cache folder holding NAME.ko for each of
 # oot_sources, building them first where it is not complete.
@@ -45,8 +48,12 @@ oot_fetch() {
 	kver=$(candidate "$kernel_apt" "$akpkg")
 	[ -n "$kver" ] || die "$akpkg has no candidate version"
 	# (The layout number changes when this script builds differently.)
-	sum=$(printf 'layout 1\n%s\n' "${oot_sources[@]}" | cksum | cut -d' ' -f1)
-	ootdir=$cache/oot-$arch--$krel-${kver//[:~]/_}-$sum
+	sum=$(printf 'layout 1\n%s\n' "${oot_sources[@]}" ${oot_ccflags:+"ccflags $oot_ccflags"} | cksum | cut -d' ' -f1)
+	# One folder a guest: guests with other lists keep theirs (a new list
+	# of the same guest replaces its older folder). Folders of the layout
+	# shared by all the guests of an architecture are dropped.
+	rm -rf "$cache/oot-$arch--"*
+	ootdir=$cache/oot-$guest--$krel-${kver//[:~]/_}-$sum
 	[ -f "$ootdir/complete" ] && return 0
 
 	local t0=$SECONDS hdeps common kbuild
@@ -135,9 +142,14 @@ oot_fetch() {
 	local names=() n vm
 	for p in "${oot_sources[@]}"; do
 		cp "$tmp/$S/$p" "$tmp/m/" || die "$S has no $p"
+		# Its folder's own headers (drivers/mfd/rz-mtu3.h, ...).
+		for h in "$tmp/$S/$(dirname "$p")"/*.h; do
+			[ ! -f "$h" ] || [ -e "$tmp/m/${h##*/}" ] || cp "$h" "$tmp/m/" || die "cannot copy $h"
+		done
 		names+=("$(basename "$p" .c)")
 	done
 	echo "obj-m += $(printf '%s.o ' "${names[@]}")" >"$tmp/m/Kbuild"
+	[ -z "${oot_ccflags:-}" ] || echo "ccflags-y += $oot_ccflags" >>"$tmp/m/Kbuild"
 	"${kmake[@]}" M="$tmp/m" -j2 modules >>"$log" 2>&1 || die "building ${names[*]} failed (see $log)"
 	for n in "${names[@]}"; do
 		vm=$("${oot_cross}objcopy" -O binary -j .modinfo "$tmp/m/$n.ko" /dev/stdout | tr '\0' '\n' | sed -n 's/^vermagic=//p')
@@ -149,6 +161,7 @@ oot_fetch() {
 		echo "packages ${pkgs[*]}"
 		echo "compiler $($CC --version | head -n 1)"
 		echo "overrides ${ovr[*]:-none}"
+		echo "ccflags ${oot_ccflags:-none}"
 		echo "seconds $((SECONDS - t0))"
 	} >"$tmp/out/BUILDINFO"
 	cache_fill "$ootdir"

@@ -31,6 +31,9 @@
 #             GPIO line and pwm-axi-pwmgen on RAM
 #   x86-hats  the x86-7 kernel with pwm-pca9685 on its own i2c-stub (the character device);
 #             Debian does not build that driver for amd64: built here as for arm64-hats
+#   arm64-census-BOOT  the arm64-7 kernel with every driver of census-drivers.tsv whose boot
+#             is BOOT (1, 2), built here from Debian's source of that kernel, each on a
+#             device-tree node of its own (census-harness.sh), checked by guest-tests-census.sh
 # Every package name is resolved on each run and cached by the resolved name.
 # Debian 13 packages come through an apt configuration of the harness's own,
 # kept in the cache folder; the machine's apt setup is left as it is.
@@ -56,7 +59,7 @@ work=
 qemu_timeout=150
 
 usage() {
-	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|x86-hats|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers|arm64-hats (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
+	echo "usage: $0 --guest x86-6.1|x86-6.12|x86-7|x86-udev|x86-hats|arm64-7|arm64-udev|armhf-7|arm64-drivers|armhf-drivers|arm64-hats|arm64-census-N (--tool FILE [--prog FILE]... | --cross-build DIR --source DIR) [--cache DIR] [--work DIR] [--timeout SECS]" >&2
 	exit 2
 }
 while [ $# -gt 0 ]; do
@@ -116,6 +119,13 @@ oot_sources=()
 oot_modules=()
 setup=
 setup_modules=()
+# oot_ccflags: compiler flags of the whole out-of-tree build; dtsi_text:
+# device-tree nodes made at run time, appended after dtsi; guest_env: more
+# lines of /q/guest.env; payload: more files of this folder put in /q.
+oot_ccflags=
+dtsi_text=
+guest_env=
+payload=()
 # Every module of the guests that share one kernel: a cache folder is filled
 # with all of them, so that those guests do not take turns filling it anew.
 arm64_drivers=(pwm-imx27 pwm-rockchip pwm-sun4i pwm-tiecap pwm-mtk-disp pwm-meson)
@@ -158,7 +168,7 @@ x86-6.1 | x86-6.12 | x86-7 | x86-udev | x86-hats)
 		host_pkgs+=(gcc:gcc make:make xz-utils:xz)
 	fi
 	;;
-arm64-7 | arm64-udev | arm64-drivers | arm64-hats)
+arm64-7 | arm64-udev | arm64-drivers | arm64-hats | arm64-census-[0-9]*)
 	arch=arm64
 	triplet=aarch64-linux-gnu
 	qemu="qemu-system-aarch64"
@@ -196,6 +206,10 @@ arm64-7 | arm64-udev | arm64-drivers | arm64-hats)
 		qemu_extra=(-device loader,addr=0x4ff01000,data=0x00020100,data-len=4
 			-device loader,addr=0x4ff0100c,data=0x601a3471,data-len=4
 			-device loader,addr=0x4ff01014,data=4,data-len=4)
+		host_pkgs+=(gcc-aarch64-linux-gnu:aarch64-linux-gnu-gcc gcc:gcc make:make xz-utils:xz)
+	fi
+	if [[ $guest == arm64-census-* ]]; then
+		. "$here/census-harness.sh"
 		host_pkgs+=(gcc-aarch64-linux-gnu:aarch64-linux-gnu-gcc gcc:gcc make:make xz-utils:xz)
 	fi
 	;;
@@ -520,7 +534,7 @@ arm64 | armhf)
 	# that a machine without QEMU's recommended packages lacks.)
 	"$qemu" "${vm[@]}" -display none -nodefaults -machine dumpdtb="$work/virt.dtb" >"$work/dumpdtb.log" 2>&1 ||
 		die "dumping QEMU's device tree failed (see $work/dumpdtb.log)"
-	{ dtc -q -I dtb -O dts "$work/virt.dtb" && (cd "$here" && cat "${dtsi[@]}"); } >"$work/board.dts" &&
+	{ dtc -q -I dtb -O dts "$work/virt.dtb" && (cd "$here" && cat "${dtsi[@]}") && echo "$dtsi_text"; } >"$work/board.dts" &&
 		dtc -q -I dts -O dtb -o "$work/board.dtb" "$work/board.dts" 2>"$work/dtc.log" ||
 		die "building the device tree failed (see $work/dtc.log)"
 	board=(-dtb "$work/board.dtb")
@@ -543,6 +557,8 @@ GUEST_OUT=$guest_out
 GUEST_MODULES="${modules[*]} ${oot_modules[*]}"
 GUEST_CHIPS=$chips
 EOF
+[ -z "$guest_env" ] || echo "$guest_env" >>"$root/q/guest.env"
+for f in "${payload[@]}"; do cp "$here/$f" "$root/q/" || die "cannot copy $f"; done
 chmod 755 "$root/init" "$root/bin/busybox"
 [ -z "$udev" ] || udev_install "$root"
 
