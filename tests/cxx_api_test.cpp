@@ -47,14 +47,14 @@ struct exports_channel<T, std::void_t<decltype(std::declval<T>().export_channel(
 
 } // namespace
 
-static_assert(!std::is_copy_constructible<quorvin::chip>::value &&
-	      !std::is_copy_assignable<quorvin::chip>::value);
-static_assert(std::is_nothrow_move_constructible<quorvin::chip>::value &&
-	      std::is_nothrow_move_assignable<quorvin::chip>::value);
-static_assert(!std::is_copy_constructible<quorvin::channel>::value &&
-	      !std::is_copy_assignable<quorvin::channel>::value);
-static_assert(std::is_nothrow_move_constructible<quorvin::channel>::value &&
-	      std::is_nothrow_move_assignable<quorvin::channel>::value);
+static_assert(!std::is_copy_constructible<quorvin::chip>::value);
+static_assert(!std::is_copy_assignable<quorvin::chip>::value);
+static_assert(std::is_nothrow_move_constructible<quorvin::chip>::value);
+static_assert(std::is_nothrow_move_assignable<quorvin::chip>::value);
+static_assert(!std::is_copy_constructible<quorvin::channel>::value);
+static_assert(!std::is_copy_assignable<quorvin::channel>::value);
+static_assert(std::is_nothrow_move_constructible<quorvin::channel>::value);
+static_assert(std::is_nothrow_move_assignable<quorvin::channel>::value);
 static_assert(std::is_trivially_copyable<waveform>::value);
 static_assert(takes_channel<quorvin::chip &>::value && !takes_channel<quorvin::chip>::value,
 	      "a channel of a temporary chip does not compile");
@@ -182,7 +182,9 @@ protected:
 	void tree()
 	{
 		const std::string sys = root_ + "/tree";
-		ASSERT_EQ(std::system(("'" MAKE_PWM_TREE "' '" + sys + "' 2").c_str()), 0);
+		ASSERT_EQ(std::system( // NOLINT(cert-env33-c): runs the project's own script
+				  ("'" MAKE_PWM_TREE "' '" + sys + "' 2").c_str()),
+			  0);
 		setenv("QUORVIN_SYSFS_DIR", sys.c_str(), 1);
 		setenv("QUORVIN_DEV_DIR", (root_ + "/no-dev").c_str(), 1);
 	}
@@ -372,7 +374,7 @@ TEST_F(CxxApiTest, RefusalsCarryTheErrnoAndNameTheChannel)
 		std::errc err;
 		const char *what;
 	};
-	const auto on_channel = [](unsigned int n, std::function<void(quorvin::channel &)> act) {
+	const auto on_channel = [](unsigned int n, const std::function<void(quorvin::channel &)> &act) {
 		return [n, act] {
 			quorvin::chip chip(0);
 			quorvin::channel ch = chip.channel(n);
@@ -591,7 +593,9 @@ TEST_F(CxxApiTest, ReleaseBeforeTheChipFreesTheChannelForAnother)
 
 TEST_F(CxxApiTest, AnExportedChannelIsTakenThroughSysfs)
 {
-	ASSERT_EQ(std::system(("'" MAKE_PWM_TREE "' '" + root_ + "/sys' 4").c_str()), 0);
+	ASSERT_EQ(std::system( // NOLINT(cert-env33-c): runs the project's own script
+			  ("'" MAKE_PWM_TREE "' '" + root_ + "/sys' 4").c_str()),
+		  0);
 	quorvin::chip chip(0);
 	const int requests = chip_state.calls[_IOC_NR(PWM_IOCTL_REQUEST)];
 	quorvin::channel ch = chip.export_channel(1);
@@ -652,7 +656,8 @@ TEST_F(CxxApiTest, ObjectsThatHoldNothingThrowTheMisuseError)
 	quorvin::chip closed(0);
 	closed.close();
 	quorvin::chip never;
-	quorvin::chip *const chips[] = { &open, &closed, &never };
+	// Used after the move on purpose: a moved-from chip must refuse.
+	quorvin::chip *const chips[] = { &open, &closed, &never }; // NOLINT(bugprone-use-after-move)
 	const char *const chip_errors[] = { no_chip, closed_chip, no_chip };
 
 	quorvin::channel held = moved_to.channel(1);
@@ -662,6 +667,7 @@ TEST_F(CxxApiTest, ObjectsThatHoldNothingThrowTheMisuseError)
 	quorvin::channel orphan = short_lived.channel(1);
 	short_lived = quorvin::chip();
 	quorvin::channel empty;
+	// NOLINTNEXTLINE(bugprone-use-after-move): a moved-from channel must refuse
 	quorvin::channel *const channels[] = { &held, &moved_channel, &orphan, &empty };
 	const char *const channel_errors[] = { no_channel, released, chip_gone, no_channel };
 
@@ -772,7 +778,8 @@ TEST_F(CxxApiTest, ChipsChannelsAndInfoDescribeThemselves)
 		{ text_of([&](std::ostream &os) { os << named; }),
 		  "pwmchip0 (4ff00000.pwm), 4 channels, device node" },
 		{ text_of([&](std::ostream &os) { os << moved; }), "pwmchip0 channel 2" },
-		{ text_of([&](std::ostream &os) { os << ch; }), "channel (moved from)" },
+		{ text_of([&](std::ostream &os) { os << ch; }), // NOLINT(bugprone-use-after-move): on purpose
+		  "channel (moved from)" },
 		{ text_of([&](std::ostream &os) { os << device.info(2); }),
 		  "channel 2, device, period 50000 ns, duty 21000 ns" },
 		{ text_of([&](std::ostream &os) {
@@ -788,7 +795,7 @@ TEST_F(CxxApiTest, ChipsChannelsAndInfoDescribeThemselves)
 		  "pwmchip0 channel 1 (chip closed); pwmchip0 (closed)" },
 		{ text_of([&](std::ostream &os) {
 			  quorvin::chip to(std::move(named));
-			  os << named;
+			  os << named; // NOLINT(bugprone-use-after-move): on purpose
 		  }),
 		  "chip (moved from)" },
 	};
