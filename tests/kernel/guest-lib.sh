@@ -54,6 +54,18 @@ kernel_at_least() {
 attr() { cat "$SYS/pwmchip$1/pwm$2/$3" 2>&1; }
 state() { echo "$(attr "$1" "$2" period) $(attr "$1" "$2" duty_cycle) $(attr "$1" "$2" enable)"; }
 
+# actual CHIP CHANNEL: what the driver reads back from the hardware, as
+# debugfs shows it ("enabled, DUTY/PERIOD ns, normal polarity", or on a chip
+# that describes waveforms "DUTY/PERIOD [+OFFSET]"), or "read out error: ..."
+# where it cannot.
+actual() {
+	awk -v chip="$1:" -v ch="pwm-$2" '
+		/^[0-9]+: / { c = $1 }
+		c == chip && $1 == ch { f = 1; next }
+		f && /actual configuration:/ { sub(/.*actual configuration: */, ""); print; exit }
+		/^ pwm-/ { f = 0 }' /sys/kernel/debug/pwm
+}
+
 # requested CHIP CHANNEL: whether debugfs shows the channel held (yes or
 # no), found without taking it.
 requested() {

@@ -49,15 +49,6 @@ chip_of_module() {
 	done | head -n 1
 }
 
-# actual CHIP CHANNEL: debugfs's "actual configuration" ("enabled, D/P ns,
-# normal polarity", or "read out error: ...").
-actual() {
-	awk -v chip="$1:" -v ch="pwm-$2" '
-		/^[0-9]+: / { c = $1 }
-		c == chip && $1 == ch { f = 1; next }
-		f && /actual configuration:/ { sub(/.*actual configuration: */, ""); print; exit }
-		/^ pwm-/ { f = 0 }' $DBG
-}
 # snap CHIP CHANNEL: "PERIOD DUTY ENABLE POLARITY | HARDWARE" (the hardware
 # of a stopped output only "disabled").
 snap() {

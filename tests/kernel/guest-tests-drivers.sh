@@ -27,16 +27,6 @@ find_chip() {
 	done
 }
 
-# actual CHIP CHANNEL: what the driver reads back from the hardware, as
-# debugfs shows it ("enabled, DUTY/PERIOD ns, normal polarity"), or
-# "read out error: ..." where it cannot.
-actual() {
-	awk -v chip="$1:" -v ch="pwm-$2" '
-		/^[0-9]+: / { c = $1 }
-		c == chip && $1 == ch { f = 1; next }
-		f && /actual configuration:/ { sub(/.*actual configuration: */, ""); print; exit }
-		/^ pwm-/ { f = 0 }' $DBG
-}
 # snap CHIP CHANNEL: sysfs's four attributes and the hardware's read-back,
 # "PERIOD DUTY ENABLE POLARITY | READ-BACK" (of a stopped output only that it
 # is stopped: what its registers hold then makes no difference). One
