@@ -427,6 +427,32 @@ uint64_t waveform_count(const row &r)
 	return r.period / r.step + 1;
 }
 
+// A binding's sweep (program prog, named x) against the tool's: run by run,
+// whole runs, by CPU time, and a waveform's cost without each program's own
+// start-up (a whole run of two waveforms). Returns the last, x/A, the ratio
+// its target is about.
+double print_against_tool(const row &big, const row &start, int prog, char x, const std::string &title)
+{
+	const std::string name = std::string(1, x) + "/A";
+	print_paired_ratio(big, prog, prog_tool, name.c_str());
+	const double n = static_cast<double>(waveform_count(big));
+	const double b = median_of(big.samples[prog], &sample::ns);
+	const double a = median_of(big.samples[prog_tool], &sample::ns);
+	const double b_start = median_of(start.samples[prog], &sample::ns);
+	const double a_start = median_of(start.samples[prog_tool], &sample::ns);
+	const double ratio = (b - b_start) / (a - a_start);
+	printf("\n%s:\n"
+	       "%-16s %9.0f whole run: %c %.1f ns/wf, %c/A %.3f; by CPU time %c %.1f ns/wf, %c/A %.3f\n"
+	       "%-16s %9s start-up: %c %.0f us, A %.0f us; a waveform without it: %c %.1f ns, A %.1f ns, "
+	       "%c/A %.3f\n",
+	       title.c_str(), big.label, n, x, b / n, x, b / a, x,
+	       median_of(big.samples[prog], &sample::cpu_ns) / n, x,
+	       median_of(big.samples[prog], &sample::cpu_ns) /
+		       median_of(big.samples[prog_tool], &sample::cpu_ns),
+	       "", "", x, b_start / 1e3, a_start / 1e3, x, (b - b_start) / n, (a - a_start) / n, x, ratio);
+	return ratio;
+}
+
 void print_table(const row *rows, int count, double sample::*field, bool show_rss)
 {
 	for (int i = 0; i < count; ++i) {
@@ -569,45 +595,16 @@ int main(int argc, char **argv)
 	const row &big = rows[0];
 	double da = 0;
 	if (big.with_python) {
-		print_paired_ratio(big, prog_python, prog_tool, "D/A");
-		const double n = static_cast<double>(waveform_count(big));
-		const double d = median_of(big.samples[prog_python], &sample::ns);
-		const double a = median_of(big.samples[prog_tool], &sample::ns);
-		// A waveform's cost: the whole run less the program's own
-		// start-up, a whole run of two waveforms.
-		const double d_start = median_of(start.samples[prog_python], &sample::ns);
-		const double a_start = median_of(start.samples[prog_tool], &sample::ns);
-		da = (d - d_start) / (a - a_start);
-		printf("\nPython, the same sweep in a loop of set_waveform (D: %s %s):\n"
-		       "%-16s %9.0f whole run: D %.1f ns/wf, D/A %.3f; by CPU time D %.1f ns/wf, D/A %.3f\n"
-		       "%-16s %9s start-up: D %.0f us, A %.0f us; a waveform without it: D %.1f ns, A %.1f "
-		       "ns, "
-		       "D/A %.3f\n",
-		       o.paths[prog_python], o.python_script, big.label, n, d / n, d / a,
-		       median_of(big.samples[prog_python], &sample::cpu_ns) / n,
-		       median_of(big.samples[prog_python], &sample::cpu_ns) /
-			       median_of(big.samples[prog_tool], &sample::cpu_ns),
-		       "", "", d_start / 1e3, a_start / 1e3, (d - d_start) / n, (a - a_start) / n, da);
+		const std::string title = std::string(
+						  "Python, the same sweep in a loop of set_waveform (D: ") +
+			o.paths[prog_python] + " " + o.python_script + ")";
+		da = print_against_tool(big, start, prog_python, 'D', title);
 	}
-
 	double ea = 0;
 	if (big.with_cxx) {
-		print_paired_ratio(big, prog_cxx, prog_tool, "E/A");
-		const double n = static_cast<double>(waveform_count(big));
-		const double e = median_of(big.samples[prog_cxx], &sample::ns);
-		const double a = median_of(big.samples[prog_tool], &sample::ns);
-		const double e_start = median_of(start.samples[prog_cxx], &sample::ns);
-		const double a_start = median_of(start.samples[prog_tool], &sample::ns);
-		ea = (e - e_start) / (a - a_start);
-		printf("\nC++, the same sweep over quorvin.hpp (E: %s):\n"
-		       "%-16s %9.0f whole run: E %.1f ns/wf, E/A %.3f; by CPU time E %.1f ns/wf, E/A %.3f\n"
-		       "%-16s %9s start-up: E %.0f us, A %.0f us; a waveform without it: E %.1f ns, A %.1f "
-		       "ns, E/A %.3f\n",
-		       o.paths[prog_cxx], big.label, n, e / n, e / a,
-		       median_of(big.samples[prog_cxx], &sample::cpu_ns) / n,
-		       median_of(big.samples[prog_cxx], &sample::cpu_ns) /
-			       median_of(big.samples[prog_tool], &sample::cpu_ns),
-		       "", "", e_start / 1e3, a_start / 1e3, (e - e_start) / n, (a - a_start) / n, ea);
+		const std::string title = std::string("C++, the same sweep over quorvin.hpp (E: ") +
+			o.paths[prog_cxx] + ")";
+		ea = print_against_tool(big, start, prog_cxx, 'E', title);
 	}
 
 	double ab = median_of(big.samples[prog_tool], &sample::ns) /
