@@ -276,11 +276,11 @@ static bool take_into(struct pwm_chip *chip, struct pwm *pwm, bool exported)
 	return take_channel(chip, pwm);
 }
 
-// A handle on channel: the one released before, taken once more, or a new
-// one.
-static struct pwm *new_handle(struct pwm_chip *chip, unsigned int channel, bool exported)
+// A handle on channel: the one released before (again, as held_here found
+// it), taken once more, or a new one.
+static struct pwm *new_handle(struct pwm_chip *chip, unsigned int channel, struct pwm *again, bool exported)
 {
-	if (struct pwm *again = held_here(chip, channel); again != nullptr)
+	if (again != nullptr)
 		return take_into(chip, again, exported) ? again : nullptr;
 
 	// Room is made before the channel is taken, so that no channel is
@@ -310,9 +310,10 @@ QUORVIN_API struct pwm *pwm_chip_get_pwm(struct pwm_chip *chip, unsigned int cha
 		return nullptr;
 	}
 
-	if (struct pwm *held = held_here(chip, channel); held != nullptr && !released(held))
+	struct pwm *held = held_here(chip, channel);
+	if (held != nullptr && !released(held))
 		return held;
-	return new_handle(chip, channel, false);
+	return new_handle(chip, channel, held, false);
 }
 
 QUORVIN_API struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int channel)
@@ -321,13 +322,14 @@ QUORVIN_API struct pwm *pwm_chip_export_pwm(struct pwm_chip *chip, unsigned int 
 		return nullptr;
 	// Held here already: through sysfs it is exported; through the device
 	// it cannot be, as long as this handle holds it there.
-	if (struct pwm *held = held_here(chip, channel); held != nullptr && !released(held)) {
+	struct pwm *held = held_here(chip, channel);
+	if (held != nullptr && !released(held)) {
 		if (held->sysfs != nullptr)
 			return held;
 		errno = EBUSY;
 		return nullptr;
 	}
-	return new_handle(chip, channel, true);
+	return new_handle(chip, channel, held, true);
 }
 
 // The kernel's own rules for a waveform, checked alike on both paths before
