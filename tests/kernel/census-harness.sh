@@ -60,6 +60,12 @@ while IFS=$'\t' read -r drv _ needs compat clocks extra prefill _; do
 	oot_modules+=("$drv")
 	case $needs in *drivers/mfd/max7360.c* | *drivers/mfd/ntxec.c*) census_i2c=1 ;; esac
 	[ "$compat" != - ] || { [ "$prefill" = - ] || census_prefill 0 "$prefill"; continue; }
+	# A PCI driver: QEMU's function stands in, bound by the setup step.
+	case $compat in pci:*)
+		qemu_extra+=(-device "${compat#pci:}")
+		continue
+		;;
+	esac
 	win=$(census_window "$census_n")
 	census_n=$((census_n + 1))
 	dtsi_text+="

@@ -44,8 +44,10 @@ class Table(unittest.TestCase):
         for d in census_table.read_table(TABLE):
             with self.subTest(driver=d["driver"]):
                 if d["boot"] in ("1", "2"):
-                    period, duty = (int(x) for x in d["period"].split("/"))
+                    period, duty, *offset = (int(x) for x in d["period"].split("/"))
                     self.assertTrue(0 < duty <= period)
+                    # An offset is the inversed polarity's.
+                    self.assertIn(offset, ([], [period - duty]))
                     self.assertTrue(d["channel"].isdigit())
                     for k in filter(None, d["known"].split(" ; ")):
                         r, _, why = k.partition("=")

@@ -31,9 +31,12 @@ DBG=/sys/kernel/debug/pwm
 CHIP_TIMEOUT=40
 HANG_TIMEOUT=10
 
-# rows: "driver|period|sweep|channel" of this boot, in table order.
+# rows: "driver|period|sweep|channel" of this boot, in table order (the
+# sweep, where the table gives none: the period's PERIOD/DUTY, as period
+# and step).
 rows() {
-	awk -F'\t' -v b="$CENSUS_BOOT" '$1 !~ /^#/ && $2 == b { print $1 "|" $8 "|" ($9 == "-" ? $8 : $9) "|" $10 }' $TABLE
+	awk -F'\t' -v b="$CENSUS_BOOT" '$1 !~ /^#/ && $2 == b {
+		split($8, w, "/"); print $1 "|" $8 "|" ($9 == "-" ? w[1] "/" w[2] : $9) "|" $10 }' $TABLE
 }
 # known DRIVER ROW: the reason the table gives for that row, if any.
 known() {
@@ -61,20 +64,25 @@ snap() {
 		echo "unexported | $hw"
 	fi
 }
-# made HARDWARE PERIOD DUTY: where the hardware shows itself, it runs the
-# waveform or the nearest below: enabled, period in (0, PERIOD], duty at
-# most DUTY and at most the period, normal polarity.
+# made HARDWARE PERIOD DUTY [inverse]: where the hardware shows itself, it
+# runs the waveform or the nearest below: enabled, period in (0, PERIOD],
+# an active part of at most DUTY and at most the period, the polarity asked
+# (the inversed polarity's duty shown is the inactive part).
 made() {
 	case $1 in '' | *error*) return 0 ;; esac
-	echo "$1" | awk -v p="$2" -v d="$3" '{
+	echo "$1" | awk -v p="$2" -v d="$3" -v pol="${4:-normal}" '{
 		split($2, x, "/"); D = x[1] + 0; P = x[2] + 0
-		exit !($1 == "enabled," && $4 == "normal" && P > 0 && P <= p + 0 && D <= d + 0 && D <= P) }' ||
+		if (pol == "inverse") D = P - D
+		exit !($1 == "enabled," && $4 == pol && P > 0 && P <= p + 0 && D >= 0 && D <= d + 0 && D <= P) }' ||
 		bad "for $2/$3 the hardware runs '$1'"
 }
 
 # --- one chip's rows (a process of its own: guest-tests.sh chip ...) -----------------
-check_chip() { # driver chip period [!]sweep channel
-	drv=$1 c=$2 P=${3%/*} D=${3#*/} sw=${4#!} ch=$5
+check_chip() { # driver chip period/duty[/offset] [!]sweep channel
+	drv=$1 c=$2 sw=${4#!} ch=$5
+	# (An offset: the inversed polarity's, for a driver that runs only that.)
+	P=${3%%/*} D=${3#*/} O=0
+	case $D in */*) O=${D#*/} D=${D%/*} ;; esac
 	SP=${sw%/*} SS=${sw#*/}
 	# "!": a sweep the driver cannot make, which the tool must refuse.
 	sweep_rc=0
@@ -114,14 +122,17 @@ check_chip() { # driver chip period [!]sweep channel
 	finish
 
 	begin "$drv-made"
-	run wf-seq "$c" "$ch" "$P/$D/0" get
+	run wf-seq "$c" "$ch" "$P/$D/$O" get
 	hw=$(actual "$c" "$ch")
-	echo "  $P/$D/0: $out; hardware $hw"
+	echo "  $P/$D/$O: $out; hardware $hw"
 	expect "exit status" "$rc" 0
 	expect "answer" "${out%% *}" ok
-	if [ "$iface" = sysfs ]; then
+	if [ "$iface" = sysfs ] && [ "$O" = 0 ]; then
 		expect "sysfs" "$(state "$c" "$ch") $(attr "$c" "$ch" polarity)" "$P $D 1 normal"
 		made "$hw" "$P" "$D"
+	elif [ "$iface" = sysfs ]; then
+		expect "sysfs" "$(state "$c" "$ch") $(attr "$c" "$ch" polarity)" "$P $O 1 inversed"
+		made "$hw" "$P" "$D" inverse
 	else
 		# What the chip says it runs (the device's read-back).
 		got=${out#* }
@@ -138,7 +149,7 @@ check_chip() { # driver chip period [!]sweep channel
 		run wf-seq "$c" "$ch" 2/1/0
 		after=$(snap "$c" "$ch")
 	else
-		run wf-seq "$c" "$ch" "$P/$D/0" get 2/1/0 get
+		run wf-seq "$c" "$ch" "$P/$D/$O" get 2/1/0 get
 		# shellcheck disable=SC2086 # the four answers
 		set -- $out
 		expect "read back before and after" "$4" "$2"
@@ -152,17 +163,23 @@ check_chip() { # driver chip period [!]sweep channel
 	finish
 
 	echo ROWS-DONE
-	measure "$drv" "$c" "$ch" "$P" "$D" "$dev" "$iface"
+	measure "$drv" "$c" "$ch" "$P" "$D" "$dev" "$iface" "$O"
 	echo DONE
 }
 
-# measure DRIVER CHIP CHANNEL PERIOD DUTY DEVICE IFACE: the CENSUS line.
+# wave PERIOD DUTY: that waveform in the row's polarity (O, an offset or 0).
+wave() {
+	if [ "$O" = 0 ]; then echo "$1/$2/0"; else echo "$1/$2/$(($1 - $2))"; fi
+}
+
+# measure DRIVER CHIP CHANNEL PERIOD DUTY DEVICE IFACE OFFSET: the CENSUS line
+# (waveforms in the row's polarity).
 measure() {
-	m_drv=$1 c=$2 ch=$3 P=$4 D=$5
+	m_drv=$1 c=$2 ch=$3 P=$4 D=$5 O=$8
 	# (Up to 1 s: some drivers wait for a period to end.)
 	ladder="10 100 1000 10000 100000 1000000 10000000 100000000 1000000000"
 	args=
-	for p in $ladder; do args="$args $p/$((p / 2))/0"; done
+	for p in $ladder; do args="$args $(wave "$p" $((p / 2)))"; done
 	# shellcheck disable=SC2086 # one waveform each
 	run wf-seq "$c" "$ch" $args
 	shortest=- longest=- i=0
@@ -175,7 +192,7 @@ measure() {
 		fi
 	done
 	# Read-back and rounding: a waveform between the steps of any clock.
-	run wf-seq "$c" "$ch" 33333/11111/0 get
+	run wf-seq "$c" "$ch" "$(wave 33333 11111)" get
 	rd=$(actual "$c" "$ch")
 	answer=${out%% *}
 	case $rd in
@@ -194,7 +211,7 @@ measure() {
 	rd=$(actual "$c" "$ch")
 	case $rd in *inverse*) polarity="$polarity,hardware-inversed" ;; *normal*) polarity="$polarity,hardware-normal" ;; esac
 	# Given back running: what the hardware does then.
-	run wf-seq "$c" "$ch" "$P/$D/0"
+	run wf-seq "$c" "$ch" "$(wave "$P" "$D")"
 	[ "$7" = sysfs ] && echo "$ch" >"$SYS/pwmchip$c/unexport"
 	rd=$(actual "$c" "$ch")
 	case $rd in
@@ -203,7 +220,7 @@ measure() {
 	*) release="runs:$(echo "$rd" | cut -d, -f2 | tr -d ' ')" ;;
 	esac
 	echo "CENSUS driver=$m_drv boot=$CENSUS_BOOT bind=yes chip=$c device=$6 iface=$7" \
-		"npwm=$(cat "$SYS/pwmchip$c/npwm") channel=$ch period=$P/$D shortest=$shortest longest=$longest" \
+		"npwm=$(cat "$SYS/pwmchip$c/npwm") channel=$ch period=$(wave "$P" "$D" | sed 's|/0$||') shortest=$shortest longest=$longest" \
 		"rounding=33333/11111->$rounding readback=$readback offsets=$offsets polarity=$polarity release=$release"
 }
 
