@@ -106,7 +106,9 @@ def main(argv):
                "the inversed polarity's; *polarity* its answer to the inversed polarity, and what the hardware "
                "shows; *released* what the hardware does once the channel is given back running; *checks* the "
                "rows' outcome (XFAIL: a known fault, marked in the table: `library:` the library's, "
-               "`driver:` the driver's).")
+               "`driver:` the driver's, `stand-in:` what stands in for the hardware under QEMU); "
+               "*period checked* a third number is the offset of a waveform of inversed polarity, for a "
+               "driver that runs only that.")
     out.append("")
     out.append("| driver | binds | device | interface | channels | period checked | shortest | longest | rounding "
                "| read-back | offsets | polarity | released | checks | quirks, or what blocks it |")
