@@ -262,7 +262,9 @@ fi
 mkdir -p "$cache" "$work" || die "cannot create $cache or $work"
 cache=$(cd "$cache" && pwd)
 work=$(cd "$work" && pwd)
-rm -rf "$cache"/.fetch.* # left by an interrupted download
+# Left by an interrupted download (an hour untouched: another run's fetch
+# in progress is not this run's to remove).
+find "$cache" -maxdepth 1 -name '.fetch.*' -mmin +60 -exec rm -rf {} +
 # Folders of the single-kernel layout this cache once had.
 rm -rf "$cache"/linux-image-* "$cache"/busybox-static_*
 
