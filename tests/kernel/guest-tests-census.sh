@@ -28,7 +28,8 @@
 # on (tests/kernel/modules/i2c-regfile.c), its rows (regfile-*) check the
 # bus itself first, on its device that no driver takes (scratch@50 in
 # census-boot-2.dtsi: 0x5a prefilled at 0x00, bits 0xf0 of 0x30
-# self-clearing), through busybox's I2C tools and Debian's i2c-dev.
+# self-clearing), through busybox's I2C tools and Debian's i2c-dev, and
+# that the buses there that describe no register files are refused.
 . /q/guest-lib.sh
 . /q/guest.env
 TABLE=/q/census-drivers.tsv
@@ -231,6 +232,9 @@ pointer-kept|i2ctransfer -y $bus w1@0x50 0x41|i2ctransfer -y $bus r2@0x50|0x02 0
 wrap|i2ctransfer -y $bus w3@0x50 0xff 0x11 0x22|i2ctransfer -y $bus w1@0x50 0xff r2|0x11 0x22
 self-clearing|i2cset -y $bus 0x50 0x30 0xff|i2cget -y $bus 0x50 0x30|0x0f
 absent|:|! i2cget -y $bus 0x51 0x00 2>/dev/null && echo refused|refused
+refuses-odd|:|cd /sys/bus/platform/devices/i2c-regfile-odd && test ! -e driver && echo refused|refused
+refuses-twice|:|cd /sys/bus/platform/devices/i2c-regfile-twice && test ! -e driver && echo refused|refused
+refuses-wide|:|cd /sys/bus/platform/devices/i2c-regfile-wide && test ! -e driver && echo refused|refused
 EOF
 }
 regfile_bus() {
