@@ -28,7 +28,9 @@
 # a new source in the list, builds anew; the prepared tree is not kept.
 # Uses the harness's die, note, apt_cmd, candidate, depends, download,
 # cache_fill, cache, work, kpkg, akpkg, kernel_apt, arch, guest; oot_sources is the
-# list of source paths (drivers/pwm/pwm-gpio.c, ...); oot_ccflags, where set,
+# list of source paths (drivers/pwm/pwm-gpio.c, ...: Debian's source; a path
+# that names a file of this repository, from its top folder, is that file);
+# oot_ccflags, where set,
 # compiler flags of the whole list (Kbuild's ccflags-y): a header whose
 # declarations hang on an MFD that Debian does not build declares the real
 # functions once that MFD is built beside its PWM driver.
@@ -47,8 +49,14 @@ oot_fetch() {
 	srcver=${BASH_REMATCH[1]}.${BASH_REMATCH[2]}
 	kver=$(candidate "$kernel_apt" "$akpkg")
 	[ -n "$kver" ] || die "$akpkg has no candidate version"
-	# (The layout number changes when this script builds differently.)
-	sum=$(printf 'layout 1\n%s\n' "${oot_sources[@]}" ${oot_ccflags:+"ccflags $oot_ccflags"} | cksum | cut -d' ' -f1)
+	# (The layout number changes when this script builds differently; the
+	# repository's own sources count by their contents.)
+	local top p
+	top=$(cd "$here/../.." && pwd)
+	sum=$({
+		printf 'layout 2\n%s\n' "${oot_sources[@]}" ${oot_ccflags:+"ccflags $oot_ccflags"}
+		for p in "${oot_sources[@]}"; do [ ! -f "$top/$p" ] || cat "$top/$p"; done
+	} | cksum | cut -d' ' -f1)
 	# One folder a guest: guests with other lists keep theirs (a new list
 	# of the same guest replaces its older folder). Folders of the layout
 	# shared by all the guests of an architecture are dropped.
@@ -78,8 +86,8 @@ oot_fetch() {
 		die "linux-headers-$krel has no prepared tree"
 	tarball=$(find "$tmp/x/usr/src" -maxdepth 1 -name "$S.tar.*" | head -n 1)
 	[ -n "$tarball" ] || die "linux-source-$srcver has no source tarball"
-	local dirs=() p
-	for p in "${oot_sources[@]}"; do dirs+=("$S/$(dirname "$p")"); done
+	local dirs=()
+	for p in "${oot_sources[@]}"; do [ -f "$top/$p" ] || dirs+=("$S/$(dirname "$p")"); done
 	# shellcheck disable=SC2046 # one folder a line
 	tar -xf "$tarball" -C "$tmp" "$S/scripts/mod" "$S/scripts/include" "$S/scripts/basic/fixdep.c" \
 		"$S/include/linux/mod_devicetable.h" "$S/include/linux/license.h" "$S/include/linux/module_symbol.h" \
@@ -99,6 +107,13 @@ oot_fetch() {
 			grep -q '^CONFIG_CC_HAS_MIN_FUNCTION_ALIGNMENT=y' "$H/.config" &&
 			ovr+=(CONFIG_CC_HAS_MIN_FUNCTION_ALIGNMENT=)
 	fi
+	# Without -fmin-function-alignment cold functions (__init ones, such as
+	# a probe of platform_driver_probe) are not aligned, and where ftrace
+	# keeps a pointer before each function their patch site is misaligned:
+	# the kernel BUGs loading the module. Such modules get no ftrace sites.
+	local noftrace=
+	[[ " ${ovr[*]} " == *" CONFIG_CC_HAS_MIN_FUNCTION_ALIGNMENT= "* ]] &&
+		grep -q '^CONFIG_DYNAMIC_FTRACE_WITH_CALL_OPS=y' "$H/.config" && noftrace=1
 	want_pahole=$(sed -n 's/^CONFIG_PAHOLE_VERSION=\([0-9]*\)$/\1/p' "$H/.config")
 	have_pahole=$(pahole --version 2>/dev/null | tr -dc 0-9)
 	grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$H/.config" && [ "${have_pahole:-0}" != "${want_pahole:-x}" ] &&
@@ -141,6 +156,11 @@ oot_fetch() {
 	# symbols stop modpost: every module must load as it is.
 	local names=() n vm
 	for p in "${oot_sources[@]}"; do
+		if [ -f "$top/$p" ]; then
+			cp "$top/$p" "$tmp/m/" || die "cannot copy $p"
+			names+=("$(basename "$p" .c)")
+			continue
+		fi
 		cp "$tmp/$S/$p" "$tmp/m/" || die "$S has no $p"
 		# Its folder's own headers (drivers/mfd/rz-mtu3.h, ...).
 		for h in "$tmp/$S/$(dirname "$p")"/*.h; do
@@ -150,6 +170,8 @@ oot_fetch() {
 	done
 	echo "obj-m += $(printf '%s.o ' "${names[@]}")" >"$tmp/m/Kbuild"
 	[ -z "${oot_ccflags:-}" ] || echo "ccflags-y += $oot_ccflags" >>"$tmp/m/Kbuild"
+	# shellcheck disable=SC2016 # Kbuild's variable
+	[ -z "$noftrace" ] || echo 'ccflags-remove-y += $(CC_FLAGS_FTRACE)' >>"$tmp/m/Kbuild"
 	"${kmake[@]}" M="$tmp/m" -j2 modules >>"$log" 2>&1 || die "building ${names[*]} failed (see $log)"
 	for n in "${names[@]}"; do
 		vm=$("${oot_cross}objcopy" -O binary -j .modinfo "$tmp/m/$n.ko" /dev/stdout | tr '\0' '\n' | sed -n 's/^vermagic=//p')
@@ -162,6 +184,7 @@ oot_fetch() {
 		echo "compiler $($CC --version | head -n 1)"
 		echo "overrides ${ovr[*]:-none}"
 		echo "ccflags ${oot_ccflags:-none}"
+		echo "ftrace sites $([ -n "$noftrace" ] && echo none || echo kept)"
 		echo "seconds $((SECONDS - t0))"
 	} >"$tmp/out/BUILDINFO"
 	cache_fill "$ootdir"

@@ -50,6 +50,8 @@ while IFS=$'\t' read -r drv _ needs compat clocks extra prefill _; do
 			case $n in
 			cflag:*) oot_ccflags="${oot_ccflags:+$oot_ccflags }${n#cflag:}" ;;
 			*)
+				# Once, at its first row's place (rows may share one).
+				case " ${oot_sources[*]} " in *" $n "*) continue ;; esac
 				oot_sources+=("$n")
 				oot_modules+=("$(basename "$n" .c)")
 				;;

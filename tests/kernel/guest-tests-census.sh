@@ -24,6 +24,12 @@
 # census-table.py): what binds, its device, the shortest and longest period
 # the library took, its rounding, read-back, offsets, polarity, and what the
 # hardware does once the channel is given back.
+# Where the guest has the register-file bus that I2C chips of the table sit
+# on (tests/kernel/modules/i2c-regfile.c), its rows (regfile-*) check the
+# bus itself first, on its device that no driver takes (scratch@50 in
+# census-boot-2.dtsi: 0x5a prefilled at 0x00, bits 0xf0 of 0x30
+# self-clearing), through busybox's I2C tools and Debian's i2c-dev, and
+# that the buses there that describe no register files are refused.
 . /q/guest-lib.sh
 . /q/guest.env
 TABLE=/q/census-drivers.tsv
@@ -230,6 +236,30 @@ if [ "${1:-}" = chip ]; then
 	exit 0
 fi
 
+# regfile_rows: NAME|SETUP|CHECK|WANT, in order (each sees the ones before);
+# CHECK prints what WANT is.
+regfile_rows() {
+	cat <<'EOF'
+prefilled|:|i2cget -y $bus 0x50 0x00|0x5a
+byte|i2cset -y $bus 0x50 0x10 0xa5|i2cget -y $bus 0x50 0x10|0xa5
+word|i2cset -y $bus 0x50 0x20 0x1234 w|i2ctransfer -y $bus w1@0x50 0x20 r2|0x34 0x12
+word-read|:|i2cget -y $bus 0x50 0x20 w|0x1234
+block|i2cset -y $bus 0x50 0x40 1 2 3 i|i2ctransfer -y $bus w1@0x50 0x40 r3|0x01 0x02 0x03
+pointer-kept|i2ctransfer -y $bus w1@0x50 0x41|i2ctransfer -y $bus r2@0x50|0x02 0x03
+wrap|i2ctransfer -y $bus w3@0x50 0xff 0x11 0x22|i2ctransfer -y $bus w1@0x50 0xff r2|0x11 0x22
+self-clearing|i2cset -y $bus 0x50 0x30 0xff|i2cget -y $bus 0x50 0x30|0x0f
+absent|:|! i2cget -y $bus 0x51 0x00 2>/dev/null && echo refused|refused
+refuses-odd|:|cd /sys/bus/platform/devices/i2c-regfile-odd && test ! -e driver && echo refused|refused
+refuses-twice|:|cd /sys/bus/platform/devices/i2c-regfile-twice && test ! -e driver && echo refused|refused
+refuses-wide|:|cd /sys/bus/platform/devices/i2c-regfile-wide && test ! -e driver && echo refused|refused
+EOF
+}
+regfile_bus() {
+	for a in /sys/bus/i2c/devices/i2c-*; do
+		[ "$(cat "$a/name" 2>/dev/null)" = "register-file bus" ] && echo "${a##*-}"
+	done | head -n 1
+}
+
 # --- the boot's drivers -----------------------------------------------------------------
 uname -r
 mount -t debugfs debugfs /sys/kernel/debug 2>/dev/null
@@ -249,7 +279,18 @@ for d in $(echo "$ORDER" | cut -d'|' -f1); do
 		[ -n "$(known "$d" "$r")" ] || n=$((n + 1))
 	done
 done
+bus=$(regfile_bus)
+[ -z "$bus" ] || n=$((n + $(regfile_rows | wc -l)))
 echo "PLAN $n"
+
+if [ -n "$bus" ]; then
+	regfile_rows | while IFS='|' read -r r setup check want; do
+		begin "regfile-$r"
+		eval "$setup" >/tmp/setup.out 2>&1 || bad "$setup: $(cat /tmp/setup.out)"
+		expect "$check" "$(eval "$check" 2>&1)" "$want"
+		finish
+	done
+fi
 
 # Drivers may bind late (deferred probes, the I2C MFDs): up to 10 s for all.
 i=0
