@@ -1,27 +1,35 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The pwm-sweep authors
 # Setup step of the census guests, run by /init (busybox sh) once the
-# modules are loaded: the I2C MFDs whose drivers the guest loaded, on
-# i2c-stub (register files, 0 at load), declared as a board file would.
+# modules that the drivers need are loaded: the I2C MFDs whose drivers the
+# guest loaded, on i2c-stub (register files, 0 at load), declared as a board
+# file would; then the PWM drivers of the boot's rows of the table, in its
+# order, each whether the one before loaded or not (the suite reports a
+# driver that did not as not bound).
 # - MAX7360 at 0x38: its probe reads nothing that 0 fails.
 # - The Netronix EC at 0x43: its probe reads the 16-bit big-endian version
 #   register 0x00 and wants a model with a PWM (0xe135); the stub's SMBus
 #   word is little-endian, so 0x35e1 is written there (busybox i2cset
 #   through Debian's i2c-dev) before the chip is declared.
 set -e
+. /q/guest.env
 set --
 [ -d /sys/module/max7360 ] && set -- "$@" "max7360 0x38"
 [ -d /sys/module/ntxec ] && set -- "$@" "ntxec 0x43"
-[ $# -gt 0 ] || exit 0
-addrs=
-for c in "$@"; do addrs=${addrs:+$addrs,}${c#* }; done
-insmod /modules/i2c-stub.ko chip_addr="$addrs"
-adapter=
-for a in /sys/bus/i2c/devices/i2c-*; do
-	[ "$(cat "$a/name")" = "SMBus stub driver" ] && adapter=$a
-done
-[ -n "$adapter" ] || { echo "no i2c-stub adapter"; exit 1; }
-for c in "$@"; do
-	[ "${c% *}" = ntxec ] && i2cset -y "${adapter##*-}" 0x43 0x00 0x35e1 w
-	echo "$c" >"$adapter/new_device"
+if [ $# -gt 0 ]; then
+	addrs=
+	for c in "$@"; do addrs=${addrs:+$addrs,}${c#* }; done
+	insmod /modules/i2c-stub.ko chip_addr="$addrs"
+	adapter=
+	for a in /sys/bus/i2c/devices/i2c-*; do
+		[ "$(cat "$a/name")" = "SMBus stub driver" ] && adapter=$a
+	done
+	[ -n "$adapter" ] || { echo "no i2c-stub adapter"; exit 1; }
+	for c in "$@"; do
+		[ "${c% *}" = ntxec ] && i2cset -y "${adapter##*-}" 0x43 0x00 0x35e1 w
+		echo "$c" >"$adapter/new_device"
+	done
+fi
+for d in $(awk -F'\t' -v b="$CENSUS_BOOT" '$1 !~ /^#/ && $2 == b { print $1 }' /q/census-drivers.tsv); do
+	insmod "/modules/$d.ko" || echo "$d: insmod failed"
 done
